@@ -1,0 +1,30 @@
+# make demo  -- install what is missing, build, run the loopback call
+# make test  -- install what is missing, build, run every test
+BUILD ?= build
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build demo test bench asan fuzz clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) > /dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/hello.js
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	./bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the demo, the tests and the benchmarks need.
+# Does nothing when all of them are present.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ ninja-build pkg-config make
+  qt6-base-dev qt6-declarative-dev
+  libxvidcore-dev libv4l-dev libfontconfig-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation fonts-arphic-ukai
+  ffmpeg tshark socat iproute2 xvfb
+  clang-14 libclang-rt-14-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+# tshark asks whether non-root users may capture; the default answer is fine.
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
