@@ -69,6 +69,8 @@ class CWnd {
   // Makes the window: a child of parent when given, else a top-level window. The widget is
   // created here and owned by this object.
   BOOL CreateEx(DWORD style, int x, int y, int width, int height, CWnd* parent);
+  // The same inside a host's widget (a form that is not itself a CWnd).
+  BOOL CreateInWidget(DWORD style, int x, int y, int width, int height, QWidget* parentWidget);
   // Adopts a widget made by the caller (dialogs); the widget becomes owned by this object.
   void Attach(QWidget* widget);
   BOOL DestroyWindow();
@@ -98,7 +100,10 @@ class CWnd {
 
  private:
   friend class QvWindowWidget;
+  friend class QvDialogWidget;
+  friend class QvWindowEvents;
   void OnWidgetGone();
+  UINT_PTR TimerIdFromQt(int qtId) const;
 
   QWidget* widget_ = nullptr;
   CWnd* parent_ = nullptr;

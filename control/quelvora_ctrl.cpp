@@ -1,0 +1,80 @@
+// The control object: construction, destruction, the idle picture and the window messages.
+#include "control/quelvora_ctrl.h"
+
+#include <cstring>
+
+#include "control/error_table.h"
+#include "platform/gdi/gdi.h"
+#include "platform/ui/msgbox.h"
+
+CQuelvoraCtrl::CQuelvoraCtrl() {
+  // Step 2: the defaults.
+  m_nVideoInHeight = 288;
+  m_nVideoOutHeight = 288;
+  m_lBandwidth = 250000;
+  m_nFrameRate = 15;
+  m_nKeyFrameInterval = 30;
+  m_nQualityIndex = 5;
+  m_nVideoInWidth = 352;
+  m_nVideoOutWidth = 352;
+  m_strCompressType = "MPEG4";
+  std::memset(m_szUserName, 0, sizeof m_szUserName);
+  m_nLanguageVersion = LANGUAGE_ENGLISH;
+  m_bUseRGB16 = 0;
+  m_bCaptureOpen = 0;
+  m_hCapWnd = nullptr;
+  m_nErrorID = ERR_NONE;
+  m_bReceiving = 0;
+  m_bSending = 0;
+
+  // Step 4: the side and the popup menu.
+  m_nCodeOrDecode = 0;
+  m_menuPopup.CreatePopupMenu();
+
+  // Step 6: same-socket mode off, switch off, client table empty.
+  m_bSameSocket = 0;
+  m_bShowErrorDialog = 0;
+  m_nShowClient = 0;
+  m_eStage = ConstructionStage::Complete;
+}
+
+CQuelvoraCtrl::~CQuelvoraCtrl() {
+  if (m_eStage == ConstructionStage::Complete) {
+    // Step 4: the menu.
+    m_menuPopup.DestroyMenu();
+  }
+  DestroyWindow();
+}
+
+void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) {
+  SetBkColor(dc, RGB(0, 0, 255));
+  FillSolidRectWithBkColor(dc, &invalid);
+  SetTextColor(dc, RGB(255, 255, 255));
+  TextOutA(dc, 10, 10, "No Signal", 9);
+}
+
+void CQuelvoraCtrl::OnSize(UINT type, int cx, int cy) { COleControl::OnSize(type, cx, cy); }
+
+void CQuelvoraCtrl::OnTimer(UINT_PTR idEvent) { COleControl::OnTimer(idEvent); }
+
+void CQuelvoraCtrl::OnRButtonDown(UINT flags, POINT point) {
+  POINT cursor;
+  GetCursorPos(&cursor);
+  m_menuPopup.TrackPopupMenu(TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, this);
+  COleControl::OnRButtonDown(flags, point);
+}
+
+BOOL CQuelvoraCtrl::OnCommand(UINT id) {
+  if (id == ID_FULL_SCREEN) {
+    ShowFullScreen();
+    return TRUE;
+  }
+  return COleControl::OnCommand(id);
+}
+
+void CQuelvoraCtrl::AboutBox() { m_dlgAbout.DoModal(); }
+
+void CQuelvoraCtrl::CopyUserName(char out[256]) const {
+  std::lock_guard<std::mutex> lock(m_csSettings);
+  std::memcpy(out, m_szUserName, sizeof m_szUserName);
+}

@@ -1,0 +1,109 @@
+// CQuelvoraCtrl: the video-conferencing control. One object holds all state of one control; its
+// member functions live in the folder of the subsystem they belong to (capture/, net/,
+// display/, recording/), this header and control/ hold the object, its start and end, the
+// idle picture, errors and languages.
+#pragma once
+
+#include <mutex>
+
+#include "control/about_dlg.h"
+#include "platform/kernel/windef.h"
+#include "platform/ui/cstring.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/olecontrol.h"
+
+constexpr UINT ID_CANCEL_FULL_SCREEN = 111;
+constexpr UINT ID_FULL_SCREEN = 112;
+
+class CQuelvoraCtrl : public COleControl {
+ public:
+  CQuelvoraCtrl();
+  ~CQuelvoraCtrl() override;
+
+  // How far construction got: a control whose start-up stopped early holds no buffers, menu or
+  // libraries and refuses every method that would need them.
+  enum class ConstructionStage { CodecFailed, SocketsFailed, Complete };
+  ConstructionStage GetConstructionStage() const { return m_eStage; }
+
+  // ---- The dispatch interface, in DISPID order (AboutBox is DISPID_ABOUTBOX) ----
+  BOOL CloseCapture();
+  BOOL InitCapture(short DeviceType);
+  BOOL SendVideo();
+  BOOL StopSend();
+  BOOL RecvVideo();
+  BOOL StopRecv();
+  void GetErrorMessage(short ErrorID);
+  short GetErrorID();
+  BOOL SetLocalIPAddress(LPCTSTR szIP, short usPort);
+  void SetBandwidth(long lBandwidth, long lCodeOrDecode);
+  long SetRemoteIPAddress(LPCTSTR szIP, short usPort);
+  BOOL SetUserName(LPCTSTR szUserName);
+  BOOL SetLanguageVersion(short nLanguageVersion);
+  BOOL HaveVideoCapture();
+  void ShowFullScreen();
+  BOOL SetSendFrameRate(short sFrameRate);
+  short SetVideoInFormat(LPCTSTR szVideoIn);
+  short SetVideoOutFormat(LPCTSTR szVideoOut);
+  BOOL SetCompressType(LPCTSTR szCompressType);
+  BOOL UseSameSocketForSendAndRecv(long nDeviceID);
+  BOOL SendFakeVideo(short nPacketNum);
+  long AddClient(LPCTSTR szIP, short usPort, LPCTSTR szFileName, LPCTSTR szClientName);
+  BOOL RemoveClient(long lClientID);
+  BOOL RemoveClientAll();
+  BOOL Forward(long lSrcClient, long lDstClient);
+  BOOL UnForward(long lSrcClient, long lDstClient);
+  BOOL UnForwardAll();
+  BOOL ShowClient(long lClientID);
+  void ShowErrorDialog(short sShowErrorDialog);
+  void AboutBox();
+
+  // ---- Read access for hosts and tests ----
+  int LanguageVersion() const { return m_nLanguageVersion; }
+  BOOL ErrorDialogShown() const { return m_bShowErrorDialog; }
+  // A copy of the user name bytes (taken under the settings lock).
+  void CopyUserName(char out[256]) const;
+
+  // ---- Control state (fields of the control object) ----
+  // State flags.
+  HWND m_hCapWnd = nullptr;
+  BOOL m_bCaptureOpen = 0;
+  BOOL m_bSending = 0;
+  BOOL m_bReceiving = 0;
+  int m_nErrorID = 0;
+
+  // Settings, kept only in memory.
+  long m_lBandwidth = 0;
+  int m_nKeyFrameInterval = 0;
+  int m_nQualityIndex = 0;
+  int m_nFrameRate = 0;
+  int m_nVideoInWidth = 0;
+  int m_nVideoInHeight = 0;
+  int m_nVideoOutWidth = 0;
+  int m_nVideoOutHeight = 0;
+  CString m_strCompressType;
+  int m_nCodeOrDecode = 0;
+  int m_nLanguageVersion = 0;
+  BOOL m_bShowErrorDialog = 0;
+  char m_szUserName[256] = {};
+  BOOL m_bUseRGB16 = 0;
+  BOOL m_bSameSocket = 0;
+  int m_nShowClient = 0;
+
+  // Values the streaming thread reads while the UI thread may change them (user name, compress
+  // type, key-frame interval, the send-side remote address) are written and read under this lock.
+  mutable std::mutex m_csSettings;
+
+  // Window-related members.
+  CAboutDlg m_dlgAbout;
+  CMenu m_menuPopup;
+
+ protected:
+  void OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) override;
+  void OnSize(UINT type, int cx, int cy) override;
+  void OnTimer(UINT_PTR idEvent) override;
+  void OnRButtonDown(UINT flags, POINT point) override;
+  BOOL OnCommand(UINT id) override;
+
+ private:
+  ConstructionStage m_eStage = ConstructionStage::CodecFailed;
+};
