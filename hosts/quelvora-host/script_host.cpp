@@ -1,0 +1,233 @@
+#include "hosts/quelvora-host/script_host.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QPixmap>
+#include <QTextStream>
+#include <QTimer>
+#include <cstdio>
+
+#include "control/quelvora_ctrl.h"
+#include "hosts/quelvora-host/control_handle.h"
+#include "platform/kernel/codepage.h"
+#include "platform/ui/modal.h"
+#include "platform/ui/msgbox.h"
+
+namespace {
+
+constexpr int kDefaultWidth = 352;
+constexpr int kDefaultHeight = 288;
+
+QString Hex(const std::string& bytes) {
+  return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex(' '));
+}
+
+QJSValue ToJsArray(QJSEngine* engine, const std::vector<std::string>& items) {
+  QJSValue a = engine->newArray(static_cast<uint>(items.size()));
+  for (size_t i = 0; i < items.size(); ++i) a.setProperty(static_cast<quint32>(i), QString::fromStdString(items[i]));
+  return a;
+}
+
+// The answer object a modal hook hands to the script.
+class ModalAnswerObject : public QObject {
+  Q_OBJECT
+ public:
+  explicit ModalAnswerObject(ModalAnswer& answer) : answer_(answer) {}
+  Q_INVOKABLE bool pressButton(const QString& text) { return answer_.PressButton(text.toStdString()); }
+  Q_INVOKABLE bool chooseEntry(int index) { return answer_.ChooseEntry(index); }
+  Q_INVOKABLE void sendKey(int virtualKey) { answer_.SendKey(virtualKey); }
+  Q_INVOKABLE void sendCommand(int id) { answer_.SendCommand(id); }
+  Q_INVOKABLE bool closed() const { return answer_.Closed(); }
+
+ private:
+  ModalAnswer& answer_;
+};
+
+}  // namespace
+
+ScriptHost::ScriptHost(QJSEngine* engine, QStringList args) : engine_(engine), args_(std::move(args)) {
+  form_.setWindowTitle("Quelvora");
+  form_.resize(kDefaultWidth, kDefaultHeight);
+}
+
+ScriptHost::~ScriptHost() {
+  SetModalHook({});
+  controls_.clear();
+}
+
+int ScriptHost::RunFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    std::fprintf(stderr, "quelvora-host: cannot read %s\n", path.toUtf8().constData());
+    return 2;
+  }
+  const QString source = QTextStream(&file).readAll();
+  engine_->globalObject().setProperty("host", engine_->newQObject(this));
+  if (!IsHeadless()) form_.show();
+  const QJSValue result = engine_->evaluate(source, QFileInfo(path).absoluteFilePath());
+  if (exitRequested_) return exitCode_;
+  if (result.isError()) {
+    std::fprintf(stderr, "%s:%d: %s\n", path.toUtf8().constData(), result.property("lineNumber").toInt(),
+                 result.toString().toUtf8().constData());
+    return 1;
+  }
+  return 0;
+}
+
+QJSValue ScriptHost::create(const QString& progId) {
+  if (!progId.isEmpty()) {
+    engine_->throwError(QJSValue::ReferenceError, "no control is registered as " + progId);
+    return {};
+  }
+  auto ctrl = std::make_unique<CQuelvoraCtrl>();
+  auto handle = std::make_unique<ControlHandle>(engine_, std::move(ctrl));
+  handle->Control()->CreateControlWindow(&form_, RECT{0, 0, kDefaultWidth, kDefaultHeight});
+  ControlHandle* raw = handle.get();
+  controls_.push_back(std::move(handle));
+  LayOut();
+
+  // The script's object: one function per method, plus the handle for the host's own use.
+  QJSValue obj = engine_->newObject();
+  QJSValue h = engine_->newQObject(raw);
+  QJSEngine::setObjectOwnership(raw, QJSEngine::CppOwnership);
+  obj.setProperty("__handle", h);
+  const QJSValue maker = engine_->evaluate(
+      "(function (h, name) { return function () { return h.call(name, Array.prototype.slice.call(arguments)); }; })");
+  for (const QString& name : ControlHandle::MethodNames()) obj.setProperty(name, maker.call({h, name}));
+  return obj;
+}
+
+ControlHandle* ScriptHost::HandleOf(const QJSValue& control) const {
+  QObject* o = control.property("__handle").toQObject();
+  for (const auto& c : controls_)
+    if (c.get() == o) return c.get();
+  return nullptr;
+}
+
+void ScriptHost::destroy(const QJSValue& control) {
+  ControlHandle* h = HandleOf(control);
+  if (!h) {
+    engine_->throwError(QJSValue::TypeError, "not a control of this host");
+    return;
+  }
+  for (auto it = controls_.begin(); it != controls_.end(); ++it) {
+    if (it->get() == h) {
+      controls_.erase(it);
+      break;
+    }
+  }
+  LayOut();
+}
+
+void ScriptHost::resize(const QJSValue& control, int width, int height) {
+  ControlHandle* h = HandleOf(control);
+  if (!h || !h->Control()->Widget()) {
+    engine_->throwError(QJSValue::TypeError, "not a control of this host");
+    return;
+  }
+  h->Control()->Widget()->resize(width, height);
+  LayOut();
+}
+
+void ScriptHost::LayOut() {
+  // Controls stand side by side on the form, in the order they were made.
+  int x = 0;
+  int height = kDefaultHeight;
+  for (const auto& c : controls_) {
+    QWidget* w = c->Control()->Widget();
+    if (!w) continue;
+    w->move(x, 0);
+    x += w->width();
+    height = std::max(height, w->height());
+  }
+  form_.resize(std::max(x, kDefaultWidth), height);
+}
+
+void ScriptHost::wait(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(std::max(0, milliseconds), &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+QJSValue ScriptHost::messageBoxes() {
+  const auto boxes = RecordedMessageBoxes();
+  QJSValue a = engine_->newArray(static_cast<uint>(boxes.size()));
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    const RecordedMessageBox& b = boxes[i];
+    QJSValue o = engine_->newObject();
+    o.setProperty("text", QString::fromStdString(AnsiToUtf8(b.text, DisplayCodePage())));
+    o.setProperty("textHex", Hex(b.text));
+    o.setProperty("caption", QString::fromStdString(AnsiToUtf8(b.caption, DisplayCodePage())));
+    o.setProperty("captionHex", Hex(b.caption));
+    o.setProperty("icon", QString::fromStdString(b.icon));
+    o.setProperty("buttons", QString::fromStdString(b.buttons));
+    o.setProperty("owned", b.owned);
+    a.setProperty(static_cast<quint32>(i), o);
+  }
+  return a;
+}
+
+void ScriptHost::clearMessageBoxes() { ClearRecordedMessageBoxes(); }
+
+void ScriptHost::onModal(const QJSValue& fn) {
+  modalFn_ = fn;
+  if (!fn.isCallable()) {
+    SetModalHook({});
+    return;
+  }
+  SetModalHook([this](const ModalInfo& info, ModalAnswer& answer) {
+    QJSValue o = engine_->newObject();
+    o.setProperty("kind", QString::fromStdString(info.kind));
+    o.setProperty("title", QString::fromStdString(info.title));
+    o.setProperty("texts", ToJsArray(engine_, info.texts));
+    o.setProperty("entries", ToJsArray(engine_, info.entries));
+    o.setProperty("buttons", ToJsArray(engine_, info.buttons));
+    ModalAnswerObject answerObject(answer);
+    QJSValue a = engine_->newQObject(&answerObject);
+    QJSEngine::setObjectOwnership(&answerObject, QJSEngine::CppOwnership);
+    const QJSValue r = modalFn_.call({o, a});
+    if (r.isError())
+      std::fprintf(stderr, "modal handler: %s\n", r.toString().toUtf8().constData());
+  });
+}
+
+QString ScriptHost::screenshot(const QJSValue& what, const QString& path) {
+  QWidget* target = nullptr;
+  if (what.isString() && what.toString() == "form") {
+    target = &form_;
+  } else if (ControlHandle* h = HandleOf(what)) {
+    target = h->Control()->Widget();
+  }
+  if (!target) {
+    engine_->throwError(QJSValue::TypeError, "screenshot of what? (a control or \"form\")");
+    return {};
+  }
+  const QFileInfo info(path);
+  QDir().mkpath(info.absolutePath());
+  if (!target->grab().toImage().save(info.absoluteFilePath(), "PNG")) {
+    engine_->throwError("cannot write " + path);
+    return {};
+  }
+  return info.absoluteFilePath();
+}
+
+void ScriptHost::print(const QString& a, const QString& b, const QString& c, const QString& d, const QString& e,
+                       const QString& f, const QString& g, const QString& h) {
+  QStringList parts;
+  for (const QString* s : {&a, &b, &c, &d, &e, &f, &g, &h})
+    if (!s->isNull()) parts << *s;
+  std::printf("%s\n", parts.join(' ').toUtf8().constData());
+  std::fflush(stdout);
+}
+
+void ScriptHost::exit(int code) {
+  exitRequested_ = true;
+  exitCode_ = code;
+  engine_->setInterrupted(true);
+}
+
+#include "script_host.moc"

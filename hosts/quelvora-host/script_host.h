@@ -1,0 +1,54 @@
+// The script host: a form that holds controls, and the `host` object a script drives it with.
+#pragma once
+
+#include <QJSEngine>
+#include <QJSValue>
+#include <QObject>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class CQuelvoraCtrl;
+class ControlHandle;
+
+class ScriptHost : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QStringList args READ Args CONSTANT)
+
+ public:
+  ScriptHost(QJSEngine* engine, QStringList args);
+  ~ScriptHost() override;
+
+  // Runs a script file; returns the process exit code.
+  int RunFile(const QString& path);
+
+  QStringList Args() const { return args_; }
+  QWidget* Form() { return &form_; }
+
+  // Places a control on the form. Without a ProgID the control built into the host is used.
+  Q_INVOKABLE QJSValue create(const QString& progId = QString());
+  Q_INVOKABLE void destroy(const QJSValue& control);
+  Q_INVOKABLE void resize(const QJSValue& control, int width, int height);
+  Q_INVOKABLE void wait(int milliseconds);
+  Q_INVOKABLE QJSValue messageBoxes();
+  Q_INVOKABLE void clearMessageBoxes();
+  Q_INVOKABLE void onModal(const QJSValue& fn);
+  Q_INVOKABLE QString screenshot(const QJSValue& what, const QString& path);
+  Q_INVOKABLE void print(const QString& a = {}, const QString& b = {}, const QString& c = {},
+                         const QString& d = {}, const QString& e = {}, const QString& f = {},
+                         const QString& g = {}, const QString& h = {});
+  Q_INVOKABLE void exit(int code);
+
+ private:
+  ControlHandle* HandleOf(const QJSValue& control) const;
+  void LayOut();
+
+  QJSEngine* engine_;
+  QStringList args_;
+  QWidget form_;
+  std::vector<std::unique_ptr<ControlHandle>> controls_;
+  QJSValue modalFn_;
+  bool exitRequested_ = false;
+  int exitCode_ = 0;
+};
