@@ -1,0 +1,45 @@
+#include "capture/frame_rules.h"
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+std::atomic<DWORD> g_lastTakenTick{0};
+}
+
+bool FrameGateTakes(int frameRate, DWORD now) {
+  if (frameRate >= 30 || frameRate <= 0) return true;
+  const DWORD threshold = static_cast<DWORD>(1000 / frameRate - 10);
+  return static_cast<DWORD>(now - g_lastTakenTick.load()) >= threshold;
+}
+
+void FrameGateTaken(DWORD takenAt) { g_lastTakenTick.store(takenAt); }
+
+void ResetFrameGateForTesting() { g_lastTakenTick.store(0); }
+
+OverlayGeometry OverlayGeometryFor(int width, int height) {
+  OverlayGeometry g{};
+  if (width < 352) {
+    g.stripHeight = height / 8;
+    g.fontHeight = 18;
+  } else {
+    g.stripHeight = height / 15;
+    g.fontHeight = 20;
+  }
+  g.x = width / 2;
+  g.y = g.stripHeight;
+  return g;
+}
+
+void FlipRows(BYTE* picture, size_t rowBytes, int height) {
+  if (!picture || height < 2 || rowBytes == 0) return;
+  std::vector<BYTE> temp(rowBytes);
+  for (int i = 0; i < height / 2; ++i) {
+    BYTE* a = picture + static_cast<size_t>(i) * rowBytes;
+    BYTE* b = picture + static_cast<size_t>(height - 1 - i) * rowBytes;
+    std::memcpy(temp.data(), a, rowBytes);
+    std::memcpy(a, b, rowBytes);
+    std::memcpy(b, temp.data(), rowBytes);
+  }
+}
