@@ -45,8 +45,9 @@ BOOL DrawDibClose(HDRAWDIB hdd) {
   return TRUE;
 }
 
-BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-                 const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT /*flags*/) {
+BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst,
+                 const BITMAPINFOHEADER* lpbi, const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc,
+                 UINT /*flags*/) {
   if (!Live(hdd) || !lpbi || !bits || lpbi->biBitCount != 24 || !IsSupportedDib(*lpbi)) return FALSE;
   if (dxDst <= 0 || dyDst <= 0 || dxSrc <= 0 || dySrc <= 0) return FALSE;
   const int width = lpbi->biWidth;
@@ -64,7 +65,8 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
   for (int row = 0; row < dySrc; ++row) {
     // Scan lines count from the bottom of a bottom-up picture, and so does ySrc.
     const int scan = bottomUp ? ySrc + dySrc - 1 - row : ySrc + row;
-    const std::uint8_t* in = base + static_cast<std::size_t>(scan) * stride + static_cast<std::size_t>(xSrc) * 3;
+    const std::uint8_t* in =
+        base + static_cast<std::size_t>(scan) * stride + static_cast<std::size_t>(xSrc) * 3;
     auto* out = reinterpret_cast<std::uint32_t*>(scratch.scanLine(row));
     for (int x = 0; x < dxSrc; ++x, in += 3)
       out[x] = 0xFF000000u | (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];

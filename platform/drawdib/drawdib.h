@@ -17,8 +17,9 @@ BOOL DrawDibClose(HDRAWDIB hdd);
 // Draws source (xSrc, ySrc, dxSrc, dySrc) of the picture over destination (xDst, yDst, dxDst,
 // dyDst) of the context's target. Flags are accepted and not used. A handle is used by one
 // thread at a time.
-BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst, const BITMAPINFOHEADER* lpbi,
-                 const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc, UINT flags);
+BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst,
+                 const BITMAPINFOHEADER* lpbi, const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc,
+                 UINT flags);
 
 // The version of the video library: major number in the top byte, minor in the next (1.10).
 DWORD VideoForWindowsVersion();

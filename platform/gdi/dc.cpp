@@ -1,4 +1,6 @@
 // Device contexts: creation, state, object selection, fills, text and DIB transfer.
+#include <strings.h>
+
 #include <QColor>
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -6,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
-#include <strings.h>
 #include <unordered_set>
 
 #include "platform/gdi/dib.h"
@@ -220,15 +221,25 @@ BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
     // The reference point is a corner, an edge centre or a baseline point of the text cell.
     double left = x;
     switch (state.textAlign & TA_CENTER) {
-      case TA_CENTER: left = x - width / 2; break;
-      case TA_RIGHT: left = x - width; break;
-      default: break;
+      case TA_CENTER:
+        left = x - width / 2;
+        break;
+      case TA_RIGHT:
+        left = x - width;
+        break;
+      default:
+        break;
     }
     int baseline = y + metrics.ascent();
     switch (state.textAlign & TA_BASELINE) {
-      case TA_BASELINE: baseline = y; break;
-      case TA_BOTTOM: baseline = y - metrics.descent(); break;
-      default: break;
+      case TA_BASELINE:
+        baseline = y;
+        break;
+      case TA_BOTTOM:
+        baseline = y - metrics.descent();
+        break;
+      default:
+        break;
     }
     if (state.bkMode == OPAQUE) {
       painter.fillRect(QRectF(left, baseline - metrics.ascent(), width, metrics.ascent() + metrics.descent()),

@@ -21,7 +21,8 @@ bool IsSupportedDib(const BITMAPINFOHEADER& header) {
   if (header.biCompression != BI_RGB) return false;
   if (header.biBitCount != 24 && header.biBitCount != 16) return false;
   if (header.biWidth <= 0 || header.biWidth > kMaxDimension) return false;
-  if (header.biHeight == 0 || header.biHeight < -kMaxDimension || header.biHeight > kMaxDimension) return false;
+  if (header.biHeight == 0 || header.biHeight < -kMaxDimension || header.biHeight > kMaxDimension)
+    return false;
   return true;
 }
 
@@ -41,7 +42,8 @@ void DibToImageRows(const BITMAPINFOHEADER& header, const void* bits, int first,
     } else {
       for (int x = 0; x < width; ++x) {
         const std::uint32_t v = src[2 * x] | (std::uint32_t{src[2 * x + 1]} << 8);
-        out[x] = 0xFF000000u | (Expand5((v >> 10) & 31) << 16) | (Expand5((v >> 5) & 31) << 8) | Expand5(v & 31);
+        out[x] =
+            0xFF000000u | (Expand5((v >> 10) & 31) << 16) | (Expand5((v >> 5) & 31) << 8) | Expand5(v & 31);
       }
     }
   }
@@ -66,7 +68,8 @@ void ImageRowsToDib(const QImage& image, const BITMAPINFOHEADER& header, int fir
       used = static_cast<std::size_t>(width) * 3;
     } else {
       for (int x = 0; x < width; ++x) {
-        const std::uint32_t b = (in[x] & 0xFF) >> 3, g = ((in[x] >> 8) & 0xFF) >> 3, r = ((in[x] >> 16) & 0xFF) >> 3;
+        const std::uint32_t b = (in[x] & 0xFF) >> 3, g = ((in[x] >> 8) & 0xFF) >> 3,
+                            r = ((in[x] >> 16) & 0xFF) >> 3;
         const std::uint32_t v = (r << 10) | (g << 5) | b;
         dst[2 * x] = static_cast<std::uint8_t>(v);
         dst[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);

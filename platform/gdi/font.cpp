@@ -65,7 +65,7 @@ ResolvedFont Resolve(const FontKey& key) {
   font.setUnderline(underline);
   font.setStrikeOut(strikeOut);
   constexpr int kDefaultCell = 16;
-  const double em = height > 0 ? EmForCellHeight(font, height)
+  const double em = height > 0   ? EmForCellHeight(font, height)
                     : height < 0 ? -static_cast<double>(height)
                                  : EmForCellHeight(font, kDefaultCell);
   ResolvedFont resolved{font, em};
@@ -76,13 +76,13 @@ ResolvedFont Resolve(const FontKey& key) {
 
 }  // namespace
 
-HFONT CreateFontA(int height, int /*width*/, int /*escapement*/, int /*orientation*/, int weight, DWORD italic,
-                  DWORD underline, DWORD strikeOut, DWORD /*charSet*/, DWORD /*outPrecision*/,
+HFONT CreateFontA(int height, int /*width*/, int /*escapement*/, int /*orientation*/, int weight,
+                  DWORD italic, DWORD underline, DWORD strikeOut, DWORD /*charSet*/, DWORD /*outPrecision*/,
                   DWORD /*clipPrecision*/, DWORD /*quality*/, DWORD /*pitchAndFamily*/, LPCSTR face) {
   if (weight <= 0) weight = FW_NORMAL;
   if (weight > 1000) weight = 1000;
-  const ResolvedFont resolved =
-      Resolve({face ? face : "", DisplayCodePage(), height, weight, italic != 0, underline != 0, strikeOut != 0});
+  const ResolvedFont resolved = Resolve(
+      {face ? face : "", DisplayCodePage(), height, weight, italic != 0, underline != 0, strikeOut != 0});
   auto* font = new GdiFont;
   font->font = resolved.font;
   font->emPixels = resolved.emPixels;

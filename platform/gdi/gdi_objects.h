@@ -25,15 +25,15 @@ struct HGDIOBJ__ {
 
 struct GdiFont final : HGDIOBJ__ {
   GdiFont() : HGDIOBJ__(Type::kFont) {}
-  QFont font;             // family, weight, style; the size is set per target (FontForDevice)
-  double emPixels = 16;   // em height giving the requested cell height
-  bool stock = false;     // the contexts' default font: never deleted
+  QFont font;            // family, weight, style; the size is set per target (FontForDevice)
+  double emPixels = 16;  // em height giving the requested cell height
+  bool stock = false;    // the contexts' default font: never deleted
 };
 
 struct GdiBitmap final : HGDIOBJ__ {
   GdiBitmap() : HGDIOBJ__(Type::kBitmap) {}
-  QImage image;              // Format_RGB32
-  HDC owner = nullptr;       // set for a memory context's initial 1 x 1 bitmap
+  QImage image;         // Format_RGB32
+  HDC owner = nullptr;  // set for a memory context's initial 1 x 1 bitmap
 };
 
 struct HDC__ {

@@ -40,7 +40,8 @@ TEST(DrawDib, StretchesABottomUpPictureOverTheTarget) {
   Canvas canvas(352, 288);
   HDRAWDIB hdd = DrawDibOpen();
   ASSERT_NE(hdd, nullptr);
-  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 0, 0, 176, 144, 0));
+  EXPECT_TRUE(
+      DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 0, 0, 176, 144, 0));
   canvas.Read();
   EXPECT_EQ(canvas.At(0, 0), kBlue);
   EXPECT_EQ(canvas.At(351, 0), kWhite);
@@ -56,7 +57,8 @@ TEST(DrawDib, StretchesABottomUpPictureOverTheTarget) {
   // The same picture top-down (negative height) shows upside down relative to it.
   BITMAPINFOHEADER topDown = picture.header;
   topDown.biHeight = -topDown.biHeight;
-  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &topDown, picture.bits.data(), 0, 0, 176, 144, 0));
+  EXPECT_TRUE(
+      DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &topDown, picture.bits.data(), 0, 0, 176, 144, 0));
   canvas.Read();
   EXPECT_EQ(canvas.At(0, 0), kRed);
   EXPECT_EQ(canvas.At(351, 287), kWhite);
@@ -89,7 +91,8 @@ TEST(DrawDib, DestinationAndSourceRectangles) {
   Canvas canvas(352, 288);
   HDRAWDIB hdd = DrawDibOpen();
   // Only the destination rectangle changes.
-  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 10, 20, 100, 50, &picture.header, picture.bits.data(), 0, 0, 176, 144, 0));
+  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 10, 20, 100, 50, &picture.header, picture.bits.data(), 0, 0, 176,
+                          144, 0));
   canvas.Read();
   const Box drawn = canvas.BoxOf([](const Rgb& c) { return c != Rgb{0, 0, 0}; });
   EXPECT_EQ(drawn.left, 10);
@@ -101,10 +104,12 @@ TEST(DrawDib, DestinationAndSourceRectangles) {
 
   // A source rectangle counts from the picture's bottom-left corner: (0, 0, 88, 72) is the red
   // quadrant, (88, 72, 88, 72) the white one.
-  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 0, 0, 88, 72, 0));
+  EXPECT_TRUE(
+      DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 0, 0, 88, 72, 0));
   canvas.Read();
   EXPECT_TRUE(canvas.BoxOf([](const Rgb& c) { return c != kRed; }).empty());
-  EXPECT_TRUE(DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 88, 72, 88, 72, 0));
+  EXPECT_TRUE(
+      DrawDibDraw(hdd, canvas.dc(), 0, 0, 352, 288, &picture.header, picture.bits.data(), 88, 72, 88, 72, 0));
   canvas.Read();
   EXPECT_TRUE(canvas.BoxOf([](const Rgb& c) { return c != kWhite; }).empty());
   EXPECT_TRUE(DrawDibClose(hdd));

@@ -1,3 +1,5 @@
+#include "platform/gdi/dib.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -5,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/gdi/dib.h"
 #include "platform/gdi/gdi.h"
 #include "tests/platform/gdi/canvas.h"
 
@@ -51,7 +52,8 @@ TEST(Dib, RoundTripKeepsEveryByte) {
     if (c.bits == 16) ClearTopBits(original, c.width, rows);
     ClearPadding(original, c.width, rows, c.bits);
 
-    HBITMAP bitmap = CreateDIBitmap(nullptr, &info.bmiHeader, CBM_INIT, original.data(), &info, DIB_RGB_COLORS);
+    HBITMAP bitmap =
+        CreateDIBitmap(nullptr, &info.bmiHeader, CBM_INIT, original.data(), &info, DIB_RGB_COLORS);
     ASSERT_NE(bitmap, nullptr);
     std::vector<std::uint8_t> back(original.size(), 0xCD);
     EXPECT_EQ(GetDIBits(nullptr, bitmap, 0, rows, back.data(), &info, DIB_RGB_COLORS), rows);
@@ -122,7 +124,8 @@ TEST(Dib, OverlayStripChangesOnlyTheTextCell) {
   for (int y = 0; y < 288; ++y)
     for (int x = 0; x < width; ++x) {
       const size_t i = (static_cast<size_t>(y) * width + x) * 3;
-      if (frame[i] == original[i] && frame[i + 1] == original[i + 1] && frame[i + 2] == original[i + 2]) continue;
+      if (frame[i] == original[i] && frame[i + 1] == original[i + 1] && frame[i + 2] == original[i + 2])
+        continue;
       ++changed;
       ASSERT_LT(y, strip);
       ASSERT_NEAR(x, width / 2, 40);
@@ -137,9 +140,11 @@ TEST(Dib, RefusesWhatItCannotRead) {
   std::vector<std::uint8_t> bits(DibStride(8, 24) * 8);
   EXPECT_EQ(CreateDIBitmap(nullptr, &info.bmiHeader, CBM_INIT, nullptr, &info, DIB_RGB_COLORS), nullptr);
   BITMAPINFO eight = Header(8, 8, 8);
-  EXPECT_EQ(CreateDIBitmap(nullptr, &eight.bmiHeader, CBM_INIT, bits.data(), &eight, DIB_RGB_COLORS), nullptr);
+  EXPECT_EQ(CreateDIBitmap(nullptr, &eight.bmiHeader, CBM_INIT, bits.data(), &eight, DIB_RGB_COLORS),
+            nullptr);
   BITMAPINFO narrow = Header(4, 8, 24);
-  EXPECT_EQ(CreateDIBitmap(nullptr, &info.bmiHeader, CBM_INIT, bits.data(), &narrow, DIB_RGB_COLORS), nullptr);
+  EXPECT_EQ(CreateDIBitmap(nullptr, &info.bmiHeader, CBM_INIT, bits.data(), &narrow, DIB_RGB_COLORS),
+            nullptr);
   BITMAPINFO huge = Header(1 << 20, 1 << 20, 24);
   EXPECT_EQ(CreateDIBitmap(nullptr, &huge.bmiHeader, 0, nullptr, nullptr, DIB_RGB_COLORS), nullptr);
 
@@ -158,13 +163,13 @@ TEST(Contexts, SelectionRules) {
   HBITMAP bitmap = CreateDIBitmap(a, &info.bmiHeader, 0, nullptr, nullptr, DIB_RGB_COLORS);
   HGDIOBJ initialA = SelectObject(a, bitmap);
   ASSERT_NE(initialA, nullptr);
-  EXPECT_EQ(SelectObject(b, bitmap), nullptr);      // a bitmap is in one context at a time
-  EXPECT_EQ(SelectObject(b, initialA), nullptr);    // another context's own bitmap
-  EXPECT_FALSE(DeleteObject(bitmap));               // selected
-  EXPECT_FALSE(DeleteObject(initialA));             // a context's own
+  EXPECT_EQ(SelectObject(b, bitmap), nullptr);    // a bitmap is in one context at a time
+  EXPECT_EQ(SelectObject(b, initialA), nullptr);  // another context's own bitmap
+  EXPECT_FALSE(DeleteObject(bitmap));             // selected
+  EXPECT_FALSE(DeleteObject(initialA));           // a context's own
   EXPECT_EQ(SelectObject(a, initialA), bitmap);
   EXPECT_EQ(SelectObject(b, bitmap) != nullptr, true);
-  EXPECT_TRUE(DeleteDC(b));                         // deselects what it held
+  EXPECT_TRUE(DeleteDC(b));  // deselects what it held
   EXPECT_TRUE(DeleteObject(bitmap));
   EXPECT_FALSE(DeleteObject(bitmap));
   EXPECT_EQ(SelectObject(a, bitmap), nullptr);
@@ -226,7 +231,8 @@ TEST(Contexts, OverlaysOnSeveralThreadsAtOnce) {
       std::vector<std::uint8_t> strip = Noise(DibStride(176, 24) * 18, seed + i);
       HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
       HDC memory = CreateCompatibleDC(display);
-      HBITMAP bitmap = CreateDIBitmap(display, &info.bmiHeader, CBM_INIT, strip.data(), &info, DIB_RGB_COLORS);
+      HBITMAP bitmap =
+          CreateDIBitmap(display, &info.bmiHeader, CBM_INIT, strip.data(), &info, DIB_RGB_COLORS);
       HGDIOBJ old = SelectObject(memory, bitmap);
       HFONT font = CreateFontA(18, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0,
                                seed % 2 ? "Courier New" : "\xBF\xAC\xCC\xE5_GB2312");

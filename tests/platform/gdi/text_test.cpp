@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <string>
+#include <thread>
 
-#include "platform/ui/msgbox.h"
 #include "platform/gdi/gdi.h"
+#include "platform/ui/msgbox.h"
 #include "tests/platform/gdi/canvas.h"
 
 namespace {
@@ -140,6 +142,22 @@ TEST(TextOut, Gb2312NameInTheKaiFaceDrawsGlyphs) {
   const Box other = DrawYellow(latin, 100, 20, TA_CENTER | TA_BOTTOM, kZhangSan, kKaiFace, 20);
   SetDisplayCodePage(936);
   EXPECT_NE(other.right - other.left, box.right - box.left);
+}
+
+TEST(TextOut, FaceFirstUsedOnAWorkerThreadDraws) {
+  // A capture thread may be the first to ask for a face; no other test uses this one.
+  Box box;
+  std::thread worker([&] {
+    Canvas canvas(200, 40);
+    box = DrawYellow(canvas, 100, 30, TA_CENTER | TA_BOTTOM, "Bob", "Liberation Serif");
+  });
+  worker.join();
+  EXPECT_FALSE(box.empty());
+  QCoreApplication::processEvents();  // the GUI thread loads the file it was asked to
+  Canvas canvas(200, 40);
+  const Box again = DrawYellow(canvas, 100, 30, TA_CENTER | TA_BOTTOM, "Bob", "Liberation Serif");
+  EXPECT_EQ(again.left, box.left);
+  EXPECT_EQ(again.bottom, box.bottom);
 }
 
 TEST(TextOut, RefusesBadArguments) {
