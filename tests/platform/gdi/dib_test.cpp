@@ -188,19 +188,6 @@ TEST(Contexts, SelectionRules) {
   EXPECT_EQ(CreateCompatibleDC(a), nullptr);
 }
 
-TEST(Contexts, StateSettersAnswerThePreviousValue) {
-  HDC dc = CreateCompatibleDC(nullptr);
-  EXPECT_EQ(SetBkColor(dc, RGB(0, 0, 255)), RGB(255, 255, 255));
-  EXPECT_EQ(SetBkColor(dc, 0), RGB(0, 0, 255));
-  EXPECT_EQ(SetTextColor(dc, RGB(255, 255, 0)), RGB(0, 0, 0));
-  EXPECT_EQ(SetBkMode(dc, TRANSPARENT), OPAQUE);
-  EXPECT_EQ(SetBkMode(dc, 7), 0);
-  EXPECT_EQ(SetBkMode(dc, OPAQUE), TRANSPARENT);
-  EXPECT_EQ(SetTextAlign(dc, TA_CENTER | TA_BOTTOM), TA_LEFT | TA_TOP);
-  EXPECT_EQ(SetTextAlign(dc, TA_LEFT), TA_CENTER | TA_BOTTOM);
-  EXPECT_TRUE(DeleteDC(dc));
-}
-
 TEST(Contexts, FillRectCoversExactlyTheRectangle) {
   Canvas canvas(10, 8);
   RECT rect{2, 3, 5, 7};
