@@ -66,7 +66,8 @@ constexpr const char* kTestCameraVersion = "Version: 1.0";
 std::shared_ptr<CaptureDriver> MakeTestCameraDriver(const TestCameraOptions& options = {});
 
 // The capture devices of a V4L2 system (the machine's by default), in device-number order.
-std::vector<std::shared_ptr<CaptureDriver>> EnumerateV4l2Drivers(std::shared_ptr<V4l2System> system = nullptr);
+std::vector<std::shared_ptr<CaptureDriver>> EnumerateV4l2Drivers(
+    std::shared_ptr<V4l2System> system = nullptr);
 
 struct CaptureDriverConfig {
   bool v4l2 = true;        // V4L2 capture devices first

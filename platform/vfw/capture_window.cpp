@@ -60,8 +60,8 @@ using Clock = std::chrono::steady_clock;
 
 QImage PictureFromDib(const BYTE* bits, const BITMAPINFOHEADER& h) {
   const QImage::Format format = h.biBitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB555;
-  const QImage rowsBottomUp(bits, h.biWidth, h.biHeight, static_cast<qsizetype>(DibStride(h.biWidth, h.biBitCount)),
-                            format);
+  const QImage rowsBottomUp(bits, h.biWidth, h.biHeight,
+                            static_cast<qsizetype>(DibStride(h.biWidth, h.biBitCount)), format);
   return rowsBottomUp.mirrored(false, true);
 }
 
@@ -82,6 +82,7 @@ class CCaptureWindow : public CWnd {
   }
 
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message != WM_CAP_GET_USER_DATA && !OnGrabbingThread()) JoinEndedStream();
     switch (message) {
       case WM_CAP_DRIVER_CONNECT:
         return Connect(wParam);
@@ -210,7 +211,8 @@ class CCaptureWindow : public CWnd {
   }
 
   LRESULT SetVideoFormat(WPARAM size, const void* block) {
-    if (!session_ || !block || size < sizeof(BITMAPINFOHEADER) || mode_ == Mode::kStream || OnGrabbingThread())
+    if (!session_ || !block || size < sizeof(BITMAPINFOHEADER) || mode_ == Mode::kStream ||
+        OnGrabbingThread())
       return FALSE;
     BITMAPINFOHEADER format;
     std::memcpy(&format, block, sizeof(format));
@@ -253,9 +255,16 @@ class CCaptureWindow : public CWnd {
     UpdateShowing();
   }
 
+  // A stream ends by itself when the device fails or the callback aborts it; its thread is joined
+  // by the next message or preview tick, and the preview takes over again.
+  void JoinEndedStream() {
+    if (mode_ != Mode::kStream || running_.load()) return;
+    StopGrabber();
+    UpdateShowing();
+  }
+
   // Runs the preview grabber and the paint timer exactly when a picture is to be shown.
   void UpdateShowing() {
-    if (mode_ == Mode::kStream && !running_.load()) StopGrabber();  // a stream that ended by itself
     const bool show = Showing();
     if (show && mode_ == Mode::kNone && session_->Start(previewRateMs_ * 1000u))
       StartGrabber(Mode::kPreview, previewRateMs_ * 1000u);
@@ -338,7 +347,7 @@ class CCaptureWindow : public CWnd {
 
   // UI thread: shows the latest frame when a new one has arrived.
   void OnTimer() {
-    UpdateShowing();  // notices a stream that ended by itself
+    JoinEndedStream();
     {
       std::lock_guard<std::mutex> lock(slotMutex_);
       if (slotSequence_ == paintedSequence_) return;
@@ -422,12 +431,15 @@ void ReapDestroyedWindows() {
 }
 
 void ReapLater() {
-  if (qApp) QMetaObject::invokeMethod(qApp, [] { ReapDestroyedWindows(); }, Qt::QueuedConnection);
+  if (qApp)
+    QMetaObject::invokeMethod(
+        qApp, [] { ReapDestroyedWindows(); }, Qt::QueuedConnection);
 }
 
 }  // namespace
 
-HWND capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent, int) {
+HWND capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent,
+                             int) {
   ReapDestroyedWindows();
   CWnd* parentWnd = nullptr;
   if (parent) {

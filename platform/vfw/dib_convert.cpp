@@ -15,16 +15,18 @@ void ConvertBgr24TopDownToDib(const BYTE* src, std::size_t srcStride, int width,
     BYTE* out = dst + static_cast<std::size_t>(height - 1 - y) * dstStride;
     if (bitCount == 24) {
       std::memcpy(out, in, static_cast<std::size_t>(width) * 3);
-      std::memset(out + static_cast<std::size_t>(width) * 3, 0, dstStride - static_cast<std::size_t>(width) * 3);
+      std::memset(out + static_cast<std::size_t>(width) * 3, 0,
+                  dstStride - static_cast<std::size_t>(width) * 3);
       continue;
     }
     for (int x = 0; x < width; ++x, in += 3) {
-      const unsigned v = (static_cast<unsigned>(in[2] >> 3) << 10) | (static_cast<unsigned>(in[1] >> 3) << 5) |
-                         static_cast<unsigned>(in[0] >> 3);
+      const unsigned v = (static_cast<unsigned>(in[2] >> 3) << 10) |
+                         (static_cast<unsigned>(in[1] >> 3) << 5) | static_cast<unsigned>(in[0] >> 3);
       out[2 * x] = static_cast<BYTE>(v & 0xFF);
       out[2 * x + 1] = static_cast<BYTE>(v >> 8);
     }
-    std::memset(out + static_cast<std::size_t>(width) * 2, 0, dstStride - static_cast<std::size_t>(width) * 2);
+    std::memset(out + static_cast<std::size_t>(width) * 2, 0,
+                dstStride - static_cast<std::size_t>(width) * 2);
   }
 }
 

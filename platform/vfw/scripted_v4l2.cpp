@@ -20,7 +20,8 @@ struct ScriptedV4l2System::State {
     ScriptedV4l2Camera::Size best{width, height};
     long bestDistance = -1;
     for (const auto& s : camera.sizes) {
-      const long d = std::labs(static_cast<long>(s.width) - width) + std::labs(static_cast<long>(s.height) - height);
+      const long d =
+          std::labs(static_cast<long>(s.width) - width) + std::labs(static_cast<long>(s.height) - height);
       if (bestDistance < 0 || d < bestDistance) {
         best = s;
         bestDistance = d;
@@ -59,7 +60,8 @@ class ScriptedV4l2Device : public V4l2Device {
       case VIDIOC_QUERYCAP: {
         auto* cap = static_cast<v4l2_capability*>(arg);
         *cap = v4l2_capability{};
-        std::strncpy(reinterpret_cast<char*>(cap->driver), state_->camera.driver.c_str(), sizeof(cap->driver) - 1);
+        std::strncpy(reinterpret_cast<char*>(cap->driver), state_->camera.driver.c_str(),
+                     sizeof(cap->driver) - 1);
         std::strncpy(reinterpret_cast<char*>(cap->card), state_->camera.card.c_str(), sizeof(cap->card) - 1);
         cap->version = state_->camera.version;
         cap->device_caps = state_->camera.canCapture ? V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING
@@ -116,7 +118,9 @@ class ScriptedV4l2Device : public V4l2Device {
         if (col >= static_cast<std::size_t>(pix.width) * 3) {
           out[i] = 0xEE;  // padding the reader must skip
         } else {
-          out[i] = col % 3 == 0 ? static_cast<unsigned char>(x) : col % 3 == 1 ? static_cast<unsigned char>(y) : frame;
+          out[i] = col % 3 == 0   ? static_cast<unsigned char>(x)
+                   : col % 3 == 1 ? static_cast<unsigned char>(y)
+                                  : frame;
         }
       }
     } else {

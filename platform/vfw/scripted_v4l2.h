@@ -24,10 +24,10 @@ struct ScriptedV4l2Camera {
   std::string card = "Scripted Camera";
   std::string driver = "scripted";
   std::uint32_t version = (6u << 16) | (1u << 8) | 0u;
-  bool canCapture = true;        // false: a node that is not a capture device (metadata, output)
-  bool convertsToBgr24 = true;   // false: BGR24 requests come back as YUYV
+  bool canCapture = true;       // false: a node that is not a capture device (metadata, output)
+  bool convertsToBgr24 = true;  // false: BGR24 requests come back as YUYV
   std::vector<Size> sizes = {{640, 480}, {352, 288}, {176, 144}};
-  std::uint32_t rowPadding = 0;  // bytes after each BGR24 row
+  std::uint32_t rowPadding = 0;         // bytes after each BGR24 row
   std::uint64_t vanishAfterFrames = 0;  // when above 0, the device vanishes after that many frames
 };
 
@@ -47,7 +47,7 @@ class ScriptedV4l2System : public V4l2System {
     std::uint64_t opens = 0;
     std::uint64_t framesRead = 0;
     std::uint64_t streamOffs = 0;
-    std::uint32_t setWidth = 0, setHeight = 0, setPixelFormat = 0;  // last VIDIOC_S_FMT result
+    std::uint32_t setWidth = 0, setHeight = 0, setPixelFormat = 0;         // last VIDIOC_S_FMT result
     std::uint32_t timePerFrameNumerator = 0, timePerFrameDenominator = 0;  // last VIDIOC_S_PARM
   };
   Record RecordOf(const std::string& path) const;

@@ -42,7 +42,9 @@ class Canvas {
       for (int x = std::max(0, x0); x < x1; ++x) Put(x, y, c);
   }
   void Put(int x, int y, Bgr c) {
-    BYTE* p = bits_ + (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3;
+    BYTE* p =
+        bits_ +
+        (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3;
     p[0] = c.b;
     p[1] = c.g;
     p[2] = c.r;
@@ -76,7 +78,8 @@ void DrawPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
     const int gx = left + static_cast<int>(i) * 4 * scale;
     for (int row = 0; row < 5; ++row)
       for (int col = 0; col < 3; ++col)
-        if (glyph[row] & (4 >> col)) canvas.Fill(gx + col * scale, top + row * scale, scale, scale, kDigitInk);
+        if (glyph[row] & (4 >> col))
+          canvas.Fill(gx + col * scale, top + row * scale, scale, scale, kDigitInk);
   }
 }
 
@@ -102,14 +105,16 @@ class TestCameraSession : public CaptureSession {
   bool HasOverlay() const override { return options_.hasOverlay; }
 
   bool Start(DWORD) override {
-    scratch_.resize(static_cast<std::size_t>(format_.biWidth) * static_cast<std::size_t>(format_.biHeight) * 3);
+    scratch_.resize(static_cast<std::size_t>(format_.biWidth) * static_cast<std::size_t>(format_.biHeight) *
+                    3);
     return true;
   }
 
   GrabResult Grab(BYTE* bits, const std::atomic<bool>&) override {
     const int w = format_.biWidth, h = format_.biHeight;
     DrawPicture(scratch_.data(), w, h, frame_++);
-    ConvertBgr24TopDownToDib(scratch_.data(), static_cast<std::size_t>(w) * 3, w, h, bits, format_.biBitCount);
+    ConvertBgr24TopDownToDib(scratch_.data(), static_cast<std::size_t>(w) * 3, w, h, bits,
+                             format_.biBitCount);
     return GrabResult::kFrame;
   }
 
@@ -118,8 +123,9 @@ class TestCameraSession : public CaptureSession {
  private:
   bool Accepts(LONG width, LONG height) const {
     if (options_.acceptedSizes.empty()) return width >= 16 && height >= 16 && width <= 2048 && height <= 2048;
-    return std::any_of(options_.acceptedSizes.begin(), options_.acceptedSizes.end(),
-                       [&](const TestCameraOptions::Size& s) { return s.width == width && s.height == height; });
+    return std::any_of(
+        options_.acceptedSizes.begin(), options_.acceptedSizes.end(),
+        [&](const TestCameraOptions::Size& s) { return s.width == width && s.height == height; });
   }
 
   TestCameraOptions options_;

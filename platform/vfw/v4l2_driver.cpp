@@ -33,7 +33,8 @@ bool CanCapture(const v4l2_capability& cap) {
 }
 
 std::string Text(const __u8* bytes, std::size_t size) {
-  return std::string(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), size));
+  return std::string(reinterpret_cast<const char*>(bytes),
+                     strnlen(reinterpret_cast<const char*>(bytes), size));
 }
 
 // Asks for top-down BGR24 at the given size; true when the device delivers exactly that.
@@ -48,7 +49,8 @@ bool NegotiateBgr24(V4l2Device& device, unsigned long request, int width, int he
   if (fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 || fmt.fmt.pix.width != static_cast<__u32>(width) ||
       fmt.fmt.pix.height != static_cast<__u32>(height))
     return false;
-  if (fmt.fmt.pix.bytesperline < static_cast<__u32>(width) * 3) fmt.fmt.pix.bytesperline = static_cast<__u32>(width) * 3;
+  if (fmt.fmt.pix.bytesperline < static_cast<__u32>(width) * 3)
+    fmt.fmt.pix.bytesperline = static_cast<__u32>(width) * 3;
   *out = fmt;
   return true;
 }
@@ -75,7 +77,8 @@ class V4l2Session : public CaptureSession {
     v4l2_format fmt{};
     if (!NegotiateBgr24(*device_, VIDIOC_S_FMT, format_.biWidth, format_.biHeight, &fmt)) return false;
     stride_ = fmt.fmt.pix.bytesperline;
-    frame_.resize(std::max<std::size_t>(fmt.fmt.pix.sizeimage, stride_ * static_cast<std::size_t>(format_.biHeight)));
+    frame_.resize(
+        std::max<std::size_t>(fmt.fmt.pix.sizeimage, stride_ * static_cast<std::size_t>(format_.biHeight)));
 
     // The camera's own rate, when it lets us choose; the capture thread paces the frames anyway.
     v4l2_streamparm parm{};
@@ -117,7 +120,10 @@ class V4l2Session : public CaptureSession {
 class V4l2Driver : public CaptureDriver {
  public:
   V4l2Driver(std::shared_ptr<V4l2System> system, std::string path, std::string name, std::string version)
-      : system_(std::move(system)), path_(std::move(path)), name_(std::move(name)), version_(std::move(version)) {}
+      : system_(std::move(system)),
+        path_(std::move(path)),
+        name_(std::move(name)),
+        version_(std::move(version)) {}
 
   std::string Name() const override { return name_; }
   std::string Version() const override { return version_; }
@@ -161,7 +167,8 @@ std::vector<std::shared_ptr<CaptureDriver>> EnumerateV4l2Drivers(std::shared_ptr
     if (Xioctl(*device, VIDIOC_QUERYCAP, &cap) < 0 || !CanCapture(cap)) continue;
     const std::string version = "Version: " + Text(cap.driver, sizeof(cap.driver)) + " " +
                                 std::to_string((cap.version >> 16) & 0xFF) + "." +
-                                std::to_string((cap.version >> 8) & 0xFF) + "." + std::to_string(cap.version & 0xFF);
+                                std::to_string((cap.version >> 8) & 0xFF) + "." +
+                                std::to_string(cap.version & 0xFF);
     drivers.push_back(std::make_shared<V4l2Driver>(system, path, Text(cap.card, sizeof(cap.card)), version));
   }
   return drivers;

@@ -36,8 +36,7 @@ constexpr UINT WM_CAP_STOP = WM_CAP_START + 68;
 constexpr UINT WM_CAP_ABORT = WM_CAP_START + 69;
 static_assert(WM_CAP_SET_CALLBACK_VIDEOSTREAM == 0x406 && WM_CAP_DRIVER_GET_CAPS == 0x40E &&
               WM_CAP_SET_VIDEOFORMAT == 0x42D && WM_CAP_SET_SCALE == 0x435 &&
-              WM_CAP_SEQUENCE_NOFILE == 0x43F && WM_CAP_GET_SEQUENCE_SETUP == 0x441 &&
-              WM_CAP_ABORT == 0x445);
+              WM_CAP_SEQUENCE_NOFILE == 0x43F && WM_CAP_GET_SEQUENCE_SETUP == 0x441 && WM_CAP_ABORT == 0x445);
 
 constexpr int MAXVIDEODRIVERS = 10;
 
@@ -95,12 +94,12 @@ using LPCAPDRIVERCAPS = CAPDRIVERCAPS*;
 
 // One captured frame as handed to the video-stream callback.
 struct VIDEOHDR {
-  LPBYTE lpData;           // the pixels: a DIB in the current video format
-  DWORD dwBufferLength;    // size of the buffer at lpData
-  DWORD dwBytesUsed;       // bytes of the frame
-  DWORD dwTimeCaptured;    // milliseconds since the stream started
+  LPBYTE lpData;         // the pixels: a DIB in the current video format
+  DWORD dwBufferLength;  // size of the buffer at lpData
+  DWORD dwBytesUsed;     // bytes of the frame
+  DWORD dwTimeCaptured;  // milliseconds since the stream started
   DWORD_PTR dwUser;
-  DWORD dwFlags;           // VHDR_*
+  DWORD dwFlags;  // VHDR_*
   DWORD_PTR dwReserved[4];
 };
 using LPVIDEOHDR = VIDEOHDR*;
@@ -185,7 +184,7 @@ struct CaptureWindowInfo {
   bool overlay = false;
   bool scale = false;
   UINT previewRateMs = 0;
-  bool streaming = false;      // a stream was started and has not been stopped
+  bool streaming = false;  // a stream was started and has not been stopped
   bool callbackSet = false;
   std::uint64_t framesDelivered = 0;  // callback calls since the window was made
   std::uint64_t previewPictures = 0;  // pictures painted into the window
