@@ -38,7 +38,7 @@ bool ContainsVolStartCode(const unsigned char* data, std::size_t length) {
 }
 
 int Create(XVID_DEC_PARAM* param) {
-  if (param == nullptr) return XVID_ERR_FAIL;
+  if (param == nullptr || !codec::api4::EnsureInitialised()) return XVID_ERR_FAIL;
   if (param->width <= 0 || param->height <= 0 || param->width > kMaxDimension ||
       param->height > kMaxDimension) {
     return XVID_ERR_FORMAT;

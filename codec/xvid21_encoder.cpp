@@ -23,7 +23,7 @@ struct Encoder {
 };
 
 int Create(XVID_ENC_PARAM* param) {
-  if (param == nullptr) return XVID_ERR_FAIL;
+  if (param == nullptr || !codec::api4::EnsureInitialised()) return XVID_ERR_FAIL;
   const int sizeCheck = codec::CheckEncoderSize(param->width, param->height);
   if (sizeCheck != XVID_ERR_OK) return sizeCheck;
 

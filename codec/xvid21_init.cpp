@@ -86,3 +86,5 @@ void ClearInitInjection() {
 }  // namespace testing
 
 }  // namespace xvid21
+
+bool codec::api4::EnsureInitialised() { return xvid21::Library().nResult >= 0; }
