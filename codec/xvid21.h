@@ -123,14 +123,12 @@ int xvid_decore(void* handle, int opt, void* param1, void* param2);
 // API 4, a lower version below it and a higher one above it.
 int ReportedApiVersion(int api4Major);
 
-namespace testing {
-// Replaces what xvid_init learns from the library, so that start-up failures can be tested.
+// Tests only: replaces what xvid_init learns from the library, so that start-up failures can be tested.
 struct InitInjection {
   bool bFail = false;  // xvid_init returns XVID_ERR_FAIL
   int nApiMajor = 4;   // API major of the "linked" library
 };
-void InjectInit(const InitInjection& injection);
-void ClearInitInjection();
-}  // namespace testing
+void InjectInitForTest(const InitInjection& injection);
+void ClearInitInjectionForTest();
 
 }  // namespace xvid21

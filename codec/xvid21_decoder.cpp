@@ -80,6 +80,8 @@ bool DecodeIntoOwnPicture(Decoder* decoder, int api4Csp, std::size_t length) {
     xvid_dec_frame_t in;
     std::memset(&in, 0, sizeof in);
     in.version = XVID_VERSION;
+    // Output the picture just decoded rather than hold it back for B-frame reordering.
+    in.general = XVID_LOWDELAY;
     in.bitstream = const_cast<unsigned char*>(data + pos);
     in.length = static_cast<int>(length - pos);
     in.output.csp = api4Csp;

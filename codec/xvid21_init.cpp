@@ -47,7 +47,7 @@ const LibraryState& Library() {
 }
 
 std::mutex g_injectionMutex;
-std::optional<testing::InitInjection> g_injection;
+std::optional<InitInjection> g_injection;
 
 }  // namespace
 
@@ -58,7 +58,7 @@ int ReportedApiVersion(int api4Major) {
 
 int xvid_init(void* /*handle*/, int /*opt*/, XVID_INIT_PARAM* param1, void* /*param2*/) {
   if (param1 == nullptr) return XVID_ERR_FAIL;
-  std::optional<testing::InitInjection> injection;
+  std::optional<InitInjection> injection;
   {
     std::lock_guard lock(g_injectionMutex);
     injection = g_injection;
@@ -71,19 +71,15 @@ int xvid_init(void* /*handle*/, int /*opt*/, XVID_INIT_PARAM* param1, void* /*pa
   return XVID_ERR_OK;
 }
 
-namespace testing {
-
-void InjectInit(const InitInjection& injection) {
+void InjectInitForTest(const InitInjection& injection) {
   std::lock_guard lock(g_injectionMutex);
   g_injection = injection;
 }
 
-void ClearInitInjection() {
+void ClearInitInjectionForTest() {
   std::lock_guard lock(g_injectionMutex);
   g_injection.reset();
 }
-
-}  // namespace testing
 
 }  // namespace xvid21
 
