@@ -126,7 +126,7 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-int Run(const std::string& command, std::string* output) {
+int RunCommand(const std::string& command, std::string* output) {
   output->clear();
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return -1;

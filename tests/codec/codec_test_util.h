@@ -61,6 +61,6 @@ std::string TempDir();
 void WriteFile(const std::string& path, const Bytes& data);
 Bytes ReadFile(const std::string& path);
 // Runs a shell command; returns its exit status and puts stdout and stderr together into *output.
-int Run(const std::string& command, std::string* output);
+int RunCommand(const std::string& command, std::string* output);
 
 }  // namespace codec_test
