@@ -26,7 +26,6 @@ inline constexpr int kDecDecode = XVID_DEC_DECODE;
 inline constexpr int kCspRgb555 = XVID_CSP_RGB555;
 inline constexpr int kCspVflip = XVID_CSP_VFLIP;
 
-
 // Runs the library's global initialisation once per process (xvid_init does too); false when it failed.
 // Every create calls it, so that no instance is made over an uninitialised library.
 bool EnsureInitialised();

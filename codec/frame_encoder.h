@@ -21,10 +21,11 @@ inline constexpr EncoderPreset kEncoderPresets[7] = {
     {xvid21::XVID_H263QUANT | xvid21::XVID_HALFPEL | xvid21::XVID_INTER4V,
      xvid21::PMV_EARLYSTOP16 | xvid21::PMV_HALFPELREFINE16},
     {xvid21::XVID_H263QUANT | xvid21::XVID_HALFPEL | xvid21::XVID_INTER4V,
-     xvid21::PMV_EARLYSTOP16 | xvid21::PMV_HALFPELREFINE16 | xvid21::PMV_EARLYSTOP8 | xvid21::PMV_HALFPELREFINE8},
+     xvid21::PMV_EARLYSTOP16 | xvid21::PMV_HALFPELREFINE16 | xvid21::PMV_EARLYSTOP8 |
+         xvid21::PMV_HALFPELREFINE8},
     {xvid21::XVID_H263QUANT | xvid21::XVID_HALFPEL | xvid21::XVID_INTER4V,
-     xvid21::PMV_EARLYSTOP16 | xvid21::PMV_HALFPELREFINE16 | xvid21::PMV_EXTSEARCH16 | xvid21::PMV_USESQUARES16 |
-         xvid21::PMV_EARLYSTOP8 | xvid21::PMV_HALFPELREFINE8},
+     xvid21::PMV_EARLYSTOP16 | xvid21::PMV_HALFPELREFINE16 | xvid21::PMV_EXTSEARCH16 |
+         xvid21::PMV_USESQUARES16 | xvid21::PMV_EARLYSTOP8 | xvid21::PMV_HALFPELREFINE8},
 };
 inline constexpr int kDefaultQualityIndex = 5;
 
@@ -35,12 +36,12 @@ void FillEncoderParam(xvid21::XVID_ENC_PARAM* param, int videoInWidth, int video
                       int keyFrameInterval);
 
 struct FrameToEncode {
-  void* pImage;             // m_nVideoInWidth x m_nVideoInHeight pixels
-  bool bRgb16;              // RGB555 top row first instead of 24-bit bottom row first
-  void* pBitstream;         // the packet buffer behind its header
-  int nCapacity;            // bytes free at pBitstream
-  int nQualityIndex;        // row of kEncoderPresets
-  int nKeyFrameInterval;    // m_nKeyFrameInterval, read for this frame
+  void* pImage;           // m_nVideoInWidth x m_nVideoInHeight pixels
+  bool bRgb16;            // RGB555 top row first instead of 24-bit bottom row first
+  void* pBitstream;       // the packet buffer behind its header
+  int nCapacity;          // bytes free at pBitstream
+  int nQualityIndex;      // row of kEncoderPresets
+  int nKeyFrameInterval;  // m_nKeyFrameInterval, read for this frame
 };
 
 // Fills the frame block, asks the rule for the key-frame request, encodes and tells the rule the result.

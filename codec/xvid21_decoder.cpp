@@ -1,7 +1,8 @@
 // xvid_decore over API 4. The library is made with fixed dimensions, so no stream can make it grow. It
-// decodes into a picture of the decoder's own; the caller's picture is written only when a frame of a
-// stream whose headers declare the decoder's size was decoded and fits the caller's room. Input is
-// copied behind zero padding first, because the library reads whole words past the end of its input.
+// decodes into planes of the adapter's own, sized for whole macroblocks; the caller's picture is written,
+// by our own conversion, only when a frame of a stream whose headers declare the decoder's size was decoded
+// and fits the caller's room. Input is copied behind zero padding first, because the library reads whole
+// words past the end of its input.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -10,6 +11,7 @@
 #include "codec/api4.h"
 #include "codec/xvid21.h"
 #include "codec/xvid21_mapping.h"
+#include "codec/yuv_to_bgr.h"
 
 namespace xvid21 {
 
@@ -24,8 +26,9 @@ struct Decoder {
   void* api4 = nullptr;
   int nWidth = 0;
   int nHeight = 0;
-  std::vector<unsigned char> picture;  // nWidth x nHeight x 3
   std::vector<unsigned char> input;
+  std::vector<unsigned char> planes;  // 4:2:0 output of the library, see PlaneLayout
+  int nLumaStride = 0;
   // Set by a stream header the library took (so of the decoder's size), cleared by one it refused.
   bool bStreamAccepted = false;
 };
@@ -46,9 +49,10 @@ int Create(XVID_DEC_PARAM* param) {
   Decoder* decoder = new (std::nothrow) Decoder;
   if (decoder == nullptr) return XVID_ERR_MEMORY;
   try {
-    decoder->picture.resize(static_cast<std::size_t>(param->width) * static_cast<std::size_t>(param->height) *
-                            3);
     decoder->input.resize(kInitialInput + kInputPadding);
+    decoder->nLumaStride = (param->width + 15) & ~15;
+    const std::size_t lumaRows = static_cast<std::size_t>((param->height + 15) & ~15);
+    decoder->planes.resize(static_cast<std::size_t>(decoder->nLumaStride) * lumaRows * 3 / 2);
   } catch (const std::bad_alloc&) {
     delete decoder;
     return XVID_ERR_MEMORY;
@@ -71,9 +75,18 @@ int Create(XVID_DEC_PARAM* param) {
   return XVID_ERR_OK;
 }
 
+// Y, U and V planes in Decoder::planes.
+codec::Yuv420View PlaneLayout(const Decoder& decoder) {
+  const int lumaStride = decoder.nLumaStride;
+  const std::size_t lumaBytes = decoder.planes.size() * 2 / 3;
+  const std::uint8_t* y = decoder.planes.data();
+  return codec::Yuv420View{y, y + lumaBytes, y + lumaBytes + lumaBytes / 4, lumaStride, lumaStride / 2};
+}
+
 // Runs the library over one complete frame: the headers before it, then its picture. True when a picture
-// was decoded; the headers met on the way update bStreamAccepted.
-bool DecodeIntoOwnPicture(Decoder* decoder, int api4Csp, std::size_t length) {
+// was decoded into the decoder's planes; the headers met on the way update bStreamAccepted.
+bool DecodeInLibrary(Decoder* decoder, std::size_t length) {
+  const codec::Yuv420View layout = PlaneLayout(*decoder);
   const unsigned char* data = decoder->input.data();
   std::size_t pos = 0;
   while (pos < length) {
@@ -84,9 +97,13 @@ bool DecodeIntoOwnPicture(Decoder* decoder, int api4Csp, std::size_t length) {
     in.general = XVID_LOWDELAY;
     in.bitstream = const_cast<unsigned char*>(data + pos);
     in.length = static_cast<int>(length - pos);
-    in.output.csp = api4Csp;
-    in.output.plane[0] = decoder->picture.data();
-    in.output.stride[0] = decoder->nWidth * 3;
+    in.output.csp = XVID_CSP_PLANAR;
+    in.output.plane[0] = const_cast<std::uint8_t*>(layout.y);
+    in.output.plane[1] = const_cast<std::uint8_t*>(layout.u);
+    in.output.plane[2] = const_cast<std::uint8_t*>(layout.v);
+    in.output.stride[0] = layout.yStride;
+    in.output.stride[1] = layout.uvStride;
+    in.output.stride[2] = layout.uvStride;
     xvid_dec_stats_t stats;
     std::memset(&stats, 0, sizeof stats);
     stats.version = XVID_VERSION;
@@ -123,26 +140,23 @@ int Decode(Decoder* decoder, XVID_DEC_FRAME* frame) {
   std::memcpy(decoder->input.data(), frame->bitstream, length);
   std::memset(decoder->input.data() + length, 0, kInputPadding);
 
-  // The picture is decoded even when it cannot be handed out, so that the reference pictures stay in
-  // step with the stream.
-  int api4Csp = XVID_CSP_BGR;
-  const bool cspOk = codec::MapOutputColorspace(frame->colorspace, &api4Csp);
-  const bool decoded = DecodeIntoOwnPicture(decoder, api4Csp, length);
-  if (!cspOk) return XVID_ERR_FORMAT;
+  // The frame is decoded even when its picture cannot be handed out, so that the reference pictures stay
+  // in step with the stream.
+  const bool decoded = DecodeInLibrary(decoder, length);
+  int api4Csp = 0;
+  if (!codec::MapOutputColorspace(frame->colorspace, &api4Csp)) return XVID_ERR_FORMAT;
   if (!decoded || !decoder->bStreamAccepted) return XVID_ERR_FAIL;
 
   if (frame->image == nullptr || frame->stride < decoder->nWidth) return XVID_ERR_FORMAT;
-  const std::size_t rowBytes = static_cast<std::size_t>(decoder->nWidth) * 3;
   const std::size_t strideBytes = static_cast<std::size_t>(frame->stride) * 3;
   const std::size_t capacity =
       frame->image_capacity > 0 ? static_cast<std::size_t>(frame->image_capacity) : kDefaultImageCapacity;
-  const std::size_t needed = (static_cast<std::size_t>(decoder->nHeight) - 1) * strideBytes + rowBytes;
+  const std::size_t needed = (static_cast<std::size_t>(decoder->nHeight) - 1) * strideBytes +
+                             static_cast<std::size_t>(decoder->nWidth) * 3;
   if (needed > capacity) return XVID_ERR_MEMORY;
-  auto* out = static_cast<unsigned char*>(frame->image);
-  for (int y = 0; y < decoder->nHeight; ++y) {
-    std::memcpy(out + static_cast<std::size_t>(y) * strideBytes,
-                decoder->picture.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
-  }
+  codec::Yuv420ToBgr(PlaneLayout(*decoder), decoder->nWidth, decoder->nHeight,
+                     static_cast<std::uint8_t*>(frame->image), strideBytes,
+                     (api4Csp & codec::api4::kCspVflip) != 0);
   return XVID_ERR_OK;
 }
 

@@ -105,7 +105,8 @@ int Decoder::Decode(const std::uint8_t* data, int length, Bytes* picture, int st
 std::vector<Bytes> EncodeMovingStream(int width, int height, int frames, int bitrate) {
   Encoder encoder(width, height, bitrate, 30);
   std::vector<Bytes> stream;
-  for (int i = 0; i < frames; ++i) stream.push_back(encoder.Encode(MovingPicture(width, height, i), i == 0 ? 1 : -1));
+  for (int i = 0; i < frames; ++i)
+    stream.push_back(encoder.Encode(MovingPicture(width, height, i), i == 0 ? 1 : -1));
   return stream;
 }
 

@@ -46,12 +46,12 @@ class BitWriter {
 Bytes VolHeader(int width, int height) {
   BitWriter w;
   w.Put(0x00000120, 32);
-  w.Put(0, 1);   // random_accessible_vol
-  w.Put(1, 8);   // simple object
-  w.Put(0, 1);   // no layer identifier
-  w.Put(1, 4);   // square pixels
-  w.Put(0, 1);   // no control parameters, so low delay is not declared
-  w.Put(0, 2);   // rectangular
+  w.Put(0, 1);  // random_accessible_vol
+  w.Put(1, 8);  // simple object
+  w.Put(0, 1);  // no layer identifier
+  w.Put(1, 4);  // square pixels
+  w.Put(0, 1);  // no control parameters, so low delay is not declared
+  w.Put(0, 2);  // rectangular
   w.Put(1, 1);
   w.Put(25, 16);  // time increment resolution
   w.Put(1, 1);
@@ -202,7 +202,8 @@ TEST(DecoderHostile, TruncatedFrames) {
   // A key frame cut in its headers gives no picture.
   Decoder fresh(352, 288);
   Bytes picture(kPictureBuffer, 0x5C);
-  const Bytes headersOnly(stream[0].begin(), stream[0].begin() + static_cast<std::ptrdiff_t>(FirstVop(stream[0])));
+  const Bytes headersOnly(stream[0].begin(),
+                          stream[0].begin() + static_cast<std::ptrdiff_t>(FirstVop(stream[0])));
   EXPECT_NE(fresh.Decode(headersOnly, &picture, 352), XVID_ERR_OK);
   ExpectUntouched(picture, 0x5C);
 }

@@ -161,8 +161,12 @@ TEST(EncoderKeyFrames, FirstFrameAndEvery29th) {
     const Bytes picture = MovingPicture(kW, kH, i);
     XVID_ENC_FRAME frame{};
     XVID_ENC_STATS stats{};
-    codec::FrameToEncode in{const_cast<std::uint8_t*>(picture.data()), false, packet.data() + 12, 100000 - 12,
-                            codec::kDefaultQualityIndex, 30};
+    codec::FrameToEncode in{const_cast<std::uint8_t*>(picture.data()),
+                            false,
+                            packet.data() + 12,
+                            100000 - 12,
+                            codec::kDefaultQualityIndex,
+                            30};
     ASSERT_EQ(codec::EncodeFrame(param.handle, in, &frame, &stats, rule), XVID_ERR_OK);
     EXPECT_GT(stats.quant, 0);
     if (frame.intra == 1) keys.push_back(i);

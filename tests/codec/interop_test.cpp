@@ -26,7 +26,8 @@ Bytes Concatenate(const std::vector<Bytes>& frames) {
 std::vector<Bytes> SplitAtPictures(const Bytes& stream) {
   std::vector<std::size_t> starts;
   for (std::size_t i = 0; i + 3 < stream.size(); ++i) {
-    if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0xB6) starts.push_back(i);
+    if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0xB6)
+      starts.push_back(i);
   }
   std::vector<Bytes> frames;
   for (std::size_t k = 0; k < starts.size(); ++k) {
@@ -49,7 +50,10 @@ TEST(Interop, FfmpegDecodesOurStreamCleanlyAndAlike) {
   EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + path + " -f null -", &out), 0) << out;
   EXPECT_EQ(out, "");
   ASSERT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                "stream=nb_read_frames,width,height,codec_name -of default=nw=1 " + path, &out), 0)
+                       "stream=nb_read_frames,width,height,codec_name -of default=nw=1 " +
+                           path,
+                       &out),
+            0)
       << out;
   EXPECT_NE(out.find("codec_name=mpeg4"), std::string::npos) << out;
   EXPECT_NE(out.find("width=352"), std::string::npos) << out;
@@ -59,7 +63,9 @@ TEST(Interop, FfmpegDecodesOurStreamCleanlyAndAlike) {
   // FFmpeg's pictures (top row first, B,G,R) match the sources and our own decode: same orientation and
   // byte order on both sides.
   const std::string raw = TempDir() + "/codec_ours.bgr";
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -i " + path + " -f rawvideo -pix_fmt bgr24 " + raw, &out), 0) << out;
+  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -i " + path + " -f rawvideo -pix_fmt bgr24 " + raw, &out),
+            0)
+      << out;
   const Bytes pictures = ReadFile(raw);
   const std::size_t size = static_cast<std::size_t>(kW) * kH * 3;
   ASSERT_EQ(pictures.size(), size * kFrames);
@@ -81,10 +87,17 @@ TEST(Interop, OurDecoderDecodesFfmpegsStream) {
   const std::string path = TempDir() + "/codec_theirs.m4v";
   const std::string raw = TempDir() + "/codec_theirs.bgr";
   std::string out;
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=15 -frames:v 30 -c:v mpeg4 "
-                "-b:v 400k -f m4v " + path, &out), 0)
+  ASSERT_EQ(
+      RunCommand(
+          "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=15 -frames:v 30 -c:v mpeg4 "
+          "-b:v 400k -f m4v " +
+              path,
+          &out),
+      0)
       << out;
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -i " + path + " -f rawvideo -pix_fmt bgr24 " + raw, &out), 0) << out;
+  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -i " + path + " -f rawvideo -pix_fmt bgr24 " + raw, &out),
+            0)
+      << out;
   const std::vector<Bytes> frames = SplitAtPictures(ReadFile(path));
   ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
   const Bytes pictures = ReadFile(raw);

@@ -85,7 +85,8 @@ TEST(RoundTripRgb16, Rgb555InputIsTopDown) {
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {
       const std::uint8_t* p = &picture24[(static_cast<std::size_t>(kH - 1 - y) * kW + x) * 3];
-      picture16[y * kW + x] = static_cast<std::uint16_t>(((p[2] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[0] >> 3));
+      picture16[y * kW + x] =
+          static_cast<std::uint16_t>(((p[2] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[0] >> 3));
     }
   }
   XVID_ENC_PARAM param{};
