@@ -30,7 +30,7 @@ class AviTest : public ::testing::Test {
   // Opens `name` and gives it a stream of `rate` frames per second with the format
   // width x height (24 bits, bottom-up) and a frame rectangle of rectWidth x rectHeight.
   void Open(const std::string& name, int width = 176, int height = 144, DWORD rate = 7, int rectWidth = 352,
-            int rectHeight = 288) {
+            int rectHeight = 288, HRESULT formatResult = AVIERR_OK) {
     width_ = width;
     height_ = height;
     path_ = Path(name);
@@ -43,7 +43,7 @@ class AviTest : public ::testing::Test {
     info.dwSuggestedBufferSize = 10240;
     info.rcFrame = RECT{0, 0, rectWidth, rectHeight};
     ASSERT_EQ(AVIFileCreateStreamA(file_, &stream_, &info), AVIERR_OK);
-    ASSERT_EQ(SetFormat(), AVIERR_OK);
+    ASSERT_EQ(SetFormat(), formatResult);
   }
 
   BITMAPINFOHEADER Format() const {
