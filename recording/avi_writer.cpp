@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "control/error_table.h"
 #include "platform/ui/msgbox.h"
 
 namespace {
@@ -95,12 +96,12 @@ BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth
   *ppFile = nullptr;
   *ppStream = nullptr;
   if (!AVI_FileOpenWrite(ppFile, szFileName)) {
-    AfxMessageBox("AVI_FileOpenWrite failed");
+    AfxMessageBox(kTextAviFileOpenWriteFailed);
     return FALSE;
   }
   if (!AVI_CreateStream(*ppFile, ppStream, nSendFrameRate / 2, kSuggestedBufferSize, nInWidth, nInHeight))
-    AfxMessageBox("AVI_CreateStream failed");
-  if (!AVI_SetOptions(*ppStream, nOutWidth, nOutHeight)) AfxMessageBox("AVI_SetOptions failed");
+    AfxMessageBox(kTextAviCreateStreamFailed);
+  if (!AVI_SetOptions(*ppStream, nOutWidth, nOutHeight)) AfxMessageBox(kTextAviSetOptionsFailed);
   return TRUE;
 }
 
