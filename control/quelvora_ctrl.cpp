@@ -6,6 +6,7 @@
 #include "control/error_table.h"
 #include "platform/gdi/gdi.h"
 #include "platform/ui/msgbox.h"
+#include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
   // Step 2: the defaults.
@@ -35,6 +36,9 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_bSameSocket = 0;
   m_bShowErrorDialog = 0;
   m_nShowClient = 0;
+
+  // Step 7: the recording library; a failure shows its own box and construction completes.
+  AVI_Init();
   m_eStage = ConstructionStage::Complete;
 }
 
@@ -42,6 +46,8 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   if (m_eStage == ConstructionStage::Complete) {
     // Step 4: the menu.
     m_menuPopup.DestroyMenu();
+    // Step 7: the recording library.
+    AVI_Exit();
   }
   DestroyWindow();
 }
