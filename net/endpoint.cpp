@@ -13,6 +13,10 @@ void Endpoint::Set(const char* ip, USHORT port) {
   usPort = port;
 }
 
+SOCKET CreateUdpSocketOn(const Endpoint& local) {
+  return CreateUdpSocket(ntohl(local.Address()), local.usPort);
+}
+
 sockaddr_in DestinationOf(const Endpoint& endpoint) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -31,7 +35,7 @@ BOOL StoreLocalAddress(ControlEndpoints& endpoints, LONG codeOrDecode, const cha
   // Probe the text as it would be stored, so that an over-long text is judged after the cut.
   Endpoint candidate;
   candidate.Set(szIP, usPort);
-  const SOCKET probe = CreateUdpSocket(ntohl(candidate.Address()), candidate.usPort);
+  const SOCKET probe = CreateUdpSocketOn(candidate);
   if (IsNoSocket(probe)) return FALSE;
   closesocket(probe);
   if (codeOrDecode == CODE_SIDE) {

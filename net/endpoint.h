@@ -19,6 +19,9 @@ struct Endpoint {
   ULONG Address() const { return winsock::inet_addr(szIP); }  // network byte order
 };
 
+// CreateUdpSocket on a local endpoint: ntohl(inet_addr(text)) and the port.
+winsock::SOCKET CreateUdpSocketOn(const Endpoint& local);
+
 // The destination of a datagram to an endpoint: AF_INET, htons(port), inet_addr(text).
 winsock::sockaddr_in DestinationOf(const Endpoint& endpoint);
 // The same for the endpoint's port plus one (16-bit), where name announcements go.

@@ -37,8 +37,7 @@ BOOL RunFakeVideo(SOCKET& sockSend, bool sameSocket, const ControlEndpoints& end
     SendFakeVideoBurst(sockSend, fields, nPacketNum, endpoints.sendRemote);
     return TRUE;
   }
-  const Endpoint local = endpoints.sendLocal.Load();
-  const SOCKET s = CreateUdpSocket(ntohl(local.Address()), local.usPort);
+  const SOCKET s = CreateUdpSocketOn(endpoints.sendLocal.Load());
   if (IsNoSocket(s)) return FALSE;
   SendFakeVideoBurst(s, fields, nPacketNum, endpoints.sendRemote);
   closesocket(s);  // sockSend was none and stays none

@@ -33,12 +33,7 @@ SOCKET SharedSocketTable::Acquire(const std::function<SOCKET()>& make, bool drai
 }
 
 SOCKET SharedSocketTable::Acquire(const SharedEndpoint& local, bool drainQueued) {
-  return Acquire(
-      [&local] {
-        const Endpoint e = local.Load();
-        return CreateUdpSocket(ntohl(e.Address()), e.usPort);
-      },
-      drainQueued);
+  return Acquire([&local] { return CreateUdpSocketOn(local.Load()); }, drainQueued);
 }
 
 bool SharedSocketTable::Release() {

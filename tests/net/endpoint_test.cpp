@@ -15,14 +15,6 @@ using namespace winsock;
 
 using EndpointTest = WinsockTest;
 
-// A port the system chose for a socket that is closed again, so that it is free.
-USHORT FreePort() {
-  const SOCKET s = LoopbackSocket();
-  const USHORT port = BoundPort(s);
-  closesocket(s);
-  return port;
-}
-
 TEST_F(EndpointTest, LocalAddressIsProbedThenStoredBySide) {
   ControlEndpoints e;
   const USHORT port = FreePort();

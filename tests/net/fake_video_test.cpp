@@ -27,12 +27,6 @@ class FakeVideoTest : public WinsockTest {
     closesocket(m_peer);
     WinsockTest::TearDown();
   }
-  static USHORT FreePort() {
-    const SOCKET s = LoopbackSocket();
-    const USHORT port = BoundPort(s);
-    closesocket(s);
-    return port;
-  }
 
   SOCKET m_peer = INVALID_SOCKET;
   ControlEndpoints m_endpoints;

@@ -57,6 +57,13 @@ SOCKET LoopbackSocket() {
   return s;
 }
 
+USHORT FreePort() {
+  const SOCKET s = LoopbackSocket();
+  const USHORT port = BoundPort(s);
+  closesocket(s);
+  return port;
+}
+
 int SendBytes(SOCKET s, const std::vector<std::uint8_t>& bytes, ULONG addressNet, USHORT port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;

@@ -39,6 +39,9 @@ std::vector<Received> ReceiveAll(winsock::SOCKET s, int quietMs = 200);
 // A plain socket bound to 127.0.0.1 at a port the system chooses.
 winsock::SOCKET LoopbackSocket();
 
+// A port the system chose for a socket that is closed again, so that it is free.
+USHORT FreePort();
+
 int SendBytes(winsock::SOCKET s, const std::vector<std::uint8_t>& bytes, ULONG addressNet, USHORT port);
 
 // The number of open file descriptors of this process.
