@@ -18,8 +18,6 @@ struct HDRAWDIB__ {
 
 namespace {
 
-constexpr DWORD kVersion = 0x010A0000;
-std::atomic<DWORD> g_versionOverride{0};
 
 std::mutex g_mutex;
 std::unordered_set<const HDRAWDIB__*> g_handles;
@@ -77,9 +75,3 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
   });
 }
 
-DWORD VideoForWindowsVersion() {
-  const DWORD override = g_versionOverride;
-  return override ? override : kVersion;
-}
-
-void SetVideoForWindowsVersionForTesting(DWORD version) { g_versionOverride = version; }

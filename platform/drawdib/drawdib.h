@@ -21,7 +21,5 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
                  const BITMAPINFOHEADER* lpbi, const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc,
                  UINT flags);
 
-// The version of the video library: major number in the top byte, minor in the next (1.10).
-DWORD VideoForWindowsVersion();
-// Tests make the library look older or newer; 0 restores the real version.
-void SetVideoForWindowsVersionForTesting(DWORD version);
+// The library's version query, VideoForWindowsVersion, is declared with the AVI library.
+#include "platform/avifile/avifile.h"

@@ -143,12 +143,4 @@ TEST(DrawDib, RefusesWhatItCannotDraw) {
   EXPECT_FALSE(DrawDibClose(nullptr));
 }
 
-TEST(DrawDib, VersionIsAtLeastOnePointTen) {
-  EXPECT_GE(VideoForWindowsVersion() >> 16, 0x010Au);
-  SetVideoForWindowsVersionForTesting(0x01000000);
-  EXPECT_EQ(VideoForWindowsVersion() >> 16, 0x0100u);
-  SetVideoForWindowsVersionForTesting(0);
-  EXPECT_EQ(VideoForWindowsVersion(), 0x010A0000u);
-}
-
 }  // namespace
