@@ -6,6 +6,8 @@
 #include "control/error_table.h"
 #include "platform/gdi/gdi.h"
 #include "platform/ui/msgbox.h"
+#include "codec/xvid21.h"
+#include "platform/winsock/winsock.h"
 #include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
@@ -28,9 +30,32 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_bReceiving = 0;
   m_bSending = 0;
 
+  // Step 3: the codec library, which must offer exactly the 2.1 interface.
+  xvid21::XVID_INIT_PARAM init{};
+  init.cpu_flags = 0;
+  if (xvid21::xvid_init(nullptr, 0, &init, nullptr) != xvid21::XVID_ERR_OK) {
+    MessageBoxA(nullptr, kTextXvidInitFailed, kCaptionStartup, MB_OK);
+    m_eStage = ConstructionStage::CodecFailed;
+    return;
+  }
+  if (init.api_version != xvid21::API_VERSION) {
+    MessageBoxA(nullptr, init.api_version < xvid21::API_VERSION ? kTextXvidOlder : kTextXvidNewer,
+                kCaptionStartup, MB_OK);
+    m_eStage = ConstructionStage::CodecFailed;
+    return;
+  }
+
   // Step 4: the side and the popup menu.
   m_nCodeOrDecode = 0;
   m_menuPopup.CreatePopupMenu();
+
+  // Step 5: the socket library, version 1.1.
+  winsock::WSADATA wsaData{};
+  if (winsock::WSAStartup(winsock::MAKEWORD(1, 1), &wsaData) != 0) {
+    MessageBoxA(nullptr, kTextWsaStartupFailed, kCaptionStartup, MB_OK);
+    m_eStage = ConstructionStage::SocketsFailed;
+    return;
+  }
 
   // Step 6: same-socket mode off, switch off, client table empty.
   m_bSameSocket = 0;
@@ -43,9 +68,14 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
 }
 
 CQuelvoraCtrl::~CQuelvoraCtrl() {
-  if (m_eStage == ConstructionStage::Complete) {
+  // A control whose start-up stopped early releases only what it acquired.
+  if (m_eStage != ConstructionStage::CodecFailed) {
     // Step 4: the menu.
     m_menuPopup.DestroyMenu();
+  }
+  if (m_eStage == ConstructionStage::Complete) {
+    // Step 5: the socket library.
+    winsock::WSACleanup();
     // Step 7: the recording library.
     AVI_Exit();
   }
