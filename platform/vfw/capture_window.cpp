@@ -1,0 +1,464 @@
+// The capture window: a child window connected to one capture driver. It shows the live picture
+// (preview) and streams frames to the video-stream callback.
+//
+// One grabbing thread at a time owns the driver's frames: in preview mode it grabs at the preview
+// rate only to show pictures; in stream mode (WM_CAP_SEQUENCE_NOFILE) it grabs at the requested
+// period and calls the callback for every frame. Stopping, disconnecting and destroying the window
+// join that thread first, so nothing it uses is released under it. Pictures reach the screen
+// through a timer on the UI thread; the grabbing thread only hands over the latest frame.
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/vfw/capture_driver.h"
+#include "platform/vfw/vfw.h"
+
+CAPTUREPARMS DefaultCaptureParms() {
+  CAPTUREPARMS p{};
+  p.dwRequestMicroSecPerFrame = 66667;
+  p.fMakeUserHitOKToCapture = FALSE;
+  p.wPercentDropForError = 10;
+  p.fYield = FALSE;
+  p.dwIndexSize = 34952;
+  p.wChunkGranularity = 0;
+  p.fUsingDOSMemory = FALSE;
+  p.wNumVideoRequested = 5;
+  p.fCaptureAudio = TRUE;
+  p.wNumAudioRequested = 4;
+  p.vKeyAbort = VK_ESCAPE;
+  p.fAbortLeftMouse = TRUE;
+  p.fAbortRightMouse = TRUE;
+  p.fLimitEnabled = FALSE;
+  p.wTimeLimit = 30;
+  p.fMCIControl = FALSE;
+  p.fStepMCIDevice = FALSE;
+  p.dwMCIStartTime = 0;
+  p.dwMCIStopTime = 0;
+  p.fStepCaptureAt2x = FALSE;
+  p.wStepCaptureAverageFrames = 3;
+  p.dwAudioBufferSize = 0;
+  p.fDisableWriteCache = TRUE;
+  p.AVStreamMaster = AVSTREAMMASTER_AUDIO;
+  return p;
+}
+
+namespace {
+
+void ReapLater();
+
+using Clock = std::chrono::steady_clock;
+
+QImage PictureFromDib(const BYTE* bits, const BITMAPINFOHEADER& h) {
+  const QImage::Format format = h.biBitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB555;
+  const QImage rowsBottomUp(bits, h.biWidth, h.biHeight,
+                            static_cast<qsizetype>(DibStride(h.biWidth, h.biBitCount)), format);
+  return rowsBottomUp.mirrored(false, true);
+}
+
+class CCaptureWindow : public CWnd {
+ public:
+  CCaptureWindow() : parms_(DefaultCaptureParms()) {}
+  ~CCaptureWindow() override {
+    Shutdown();
+    DestroyWindow();
+  }
+
+  // The window's widget can also go away with its parent's; stop everything then too.
+  void WatchWidget() {
+    QObject::connect(Widget(), &QObject::destroyed, [this] {
+      Shutdown();
+      ReapLater();
+    });
+  }
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message != WM_CAP_GET_USER_DATA && !OnGrabbingThread()) JoinEndedStream();
+    switch (message) {
+      case WM_CAP_DRIVER_CONNECT:
+        return Connect(wParam);
+      case WM_CAP_DRIVER_DISCONNECT:
+        return Disconnect();
+      case WM_CAP_DRIVER_GET_CAPS:
+        return GetCaps(wParam, reinterpret_cast<CAPDRIVERCAPS*>(lParam));
+      case WM_CAP_GET_SEQUENCE_SETUP:
+        if (!lParam || wParam == 0) return FALSE;
+        std::memcpy(reinterpret_cast<void*>(lParam), &parms_, std::min<WPARAM>(wParam, sizeof(parms_)));
+        return TRUE;
+      case WM_CAP_SET_SEQUENCE_SETUP:
+        if (!lParam || wParam == 0 || Streaming()) return FALSE;
+        std::memcpy(&parms_, reinterpret_cast<const void*>(lParam), std::min<WPARAM>(wParam, sizeof(parms_)));
+        return TRUE;
+      case WM_CAP_GET_VIDEOFORMAT:
+        return GetVideoFormat(wParam, reinterpret_cast<void*>(lParam));
+      case WM_CAP_SET_VIDEOFORMAT:
+        return SetVideoFormat(wParam, reinterpret_cast<const void*>(lParam));
+      case WM_CAP_SET_PREVIEW:
+        if (!session_) return FALSE;
+        preview_ = wParam != 0;
+        if (preview_) overlay_ = false;
+        UpdateShowing();
+        return TRUE;
+      case WM_CAP_SET_OVERLAY:
+        if (!session_ || !session_->HasOverlay()) return FALSE;
+        overlay_ = wParam != 0;
+        if (overlay_) preview_ = false;
+        UpdateShowing();
+        return TRUE;
+      case WM_CAP_SET_PREVIEWRATE:
+        previewRateMs_ = std::max<UINT>(1, static_cast<UINT>(wParam));
+        if (timer_) timer_->setInterval(static_cast<int>(previewRateMs_));
+        if (mode_ == Mode::kPreview) periodUs_.store(previewRateMs_ * 1000u);
+        return TRUE;
+      case WM_CAP_SET_SCALE:
+        scale_ = wParam != 0;
+        PaintPicture();
+        return TRUE;
+      case WM_CAP_SET_USER_DATA:
+        userData_.store(lParam);
+        return TRUE;
+      case WM_CAP_GET_USER_DATA:
+        return userData_.load();
+      case WM_CAP_SET_CALLBACK_VIDEOSTREAM:
+        SetCallback(reinterpret_cast<CAPVIDEOCALLBACK>(lParam));
+        return TRUE;
+      case WM_CAP_SEQUENCE_NOFILE:
+        return StartStream();
+      case WM_CAP_STOP:
+      case WM_CAP_ABORT:
+        StopStream();
+        return TRUE;
+      case WM_DESTROY:
+        Shutdown();
+        ReapLater();
+        return CWnd::WindowProc(message, wParam, lParam);
+      case WM_PAINT:
+      case WM_SIZE:
+        PaintPicture();
+        return 0;
+      default:
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+  }
+
+  void Info(CaptureWindowInfo* info) const {
+    info->driverIndex = session_ ? driverIndex_ : -1;
+    info->format = session_ ? session_->Format() : BITMAPINFOHEADER{};
+    info->preview = preview_;
+    info->overlay = overlay_;
+    info->scale = scale_;
+    info->previewRateMs = previewRateMs_;
+    info->streaming = Streaming();
+    info->callbackSet = callback_.load() != nullptr;
+    info->framesDelivered = framesDelivered_.load();
+    info->previewPictures = previewPictures_;
+  }
+
+ private:
+  enum class Mode { kNone, kPreview, kStream };
+
+  bool OnGrabbingThread() const { return std::this_thread::get_id() == grabberId_.load(); }
+  bool Streaming() const { return mode_ == Mode::kStream && running_.load(); }
+  bool Showing() const { return session_ && (preview_ || overlay_); }
+
+  LRESULT Connect(WPARAM index) {
+    if (OnGrabbingThread() || index >= static_cast<WPARAM>(MAXVIDEODRIVERS)) return FALSE;
+    std::shared_ptr<CaptureDriver> driver = CaptureDriverAt(static_cast<int>(index));
+    if (!driver) return FALSE;
+    if (session_) Disconnect();
+    session_ = driver->Connect();
+    if (!session_) return FALSE;
+    driver_ = std::move(driver);
+    driverIndex_ = static_cast<int>(index);
+    UpdateShowing();
+    return TRUE;
+  }
+
+  LRESULT Disconnect() {
+    if (!session_ || OnGrabbingThread()) return FALSE;
+    StopGrabber();
+    session_.reset();
+    driver_.reset();
+    driverIndex_ = -1;
+    UpdateShowing();
+    return TRUE;
+  }
+
+  LRESULT GetCaps(WPARAM size, CAPDRIVERCAPS* out) const {
+    if (!session_ || !out) return FALSE;
+    CAPDRIVERCAPS caps{};
+    caps.wDeviceIndex = static_cast<UINT>(driverIndex_);
+    caps.fHasOverlay = session_->HasOverlay() ? TRUE : FALSE;
+    caps.fCaptureInitialized = TRUE;
+    std::memcpy(out, &caps, std::min<WPARAM>(size, sizeof(caps)));
+    return TRUE;
+  }
+
+  LRESULT GetVideoFormat(WPARAM size, void* out) const {
+    if (!session_) return 0;
+    const BITMAPINFOHEADER format = session_->Format();
+    if (out) std::memcpy(out, &format, std::min<WPARAM>(size, sizeof(format)));
+    return sizeof(format);
+  }
+
+  LRESULT SetVideoFormat(WPARAM size, const void* block) {
+    if (!session_ || !block || size < sizeof(BITMAPINFOHEADER) || mode_ == Mode::kStream ||
+        OnGrabbingThread())
+      return FALSE;
+    BITMAPINFOHEADER format;
+    std::memcpy(&format, block, sizeof(format));
+    StopGrabber();
+    const bool taken = session_->SetFormat(format);
+    UpdateShowing();
+    return taken ? TRUE : FALSE;
+  }
+
+  void SetCallback(CAPVIDEOCALLBACK callback) {
+    // From the UI thread, wait for a callback in progress, so that what it uses may be released once
+    // this returns. The callback itself may change it without waiting.
+    if (OnGrabbingThread()) {
+      callback_.store(callback);
+      return;
+    }
+    std::lock_guard<std::mutex> lock(callbackMutex_);
+    callback_.store(callback);
+  }
+
+  LRESULT StartStream() {
+    if (!session_ || OnGrabbingThread() || Streaming()) return FALSE;
+    StopGrabber();
+    if (!session_->Start(parms_.dwRequestMicroSecPerFrame)) {
+      UpdateShowing();
+      return FALSE;
+    }
+    StartGrabber(Mode::kStream, std::max<DWORD>(parms_.dwRequestMicroSecPerFrame, 1000));
+    return TRUE;
+  }
+
+  void StopStream() {
+    if (OnGrabbingThread()) {
+      // From inside the callback: the thread ends once the callback returns; it is joined later.
+      stop_.store(true);
+      return;
+    }
+    if (mode_ != Mode::kStream) return;
+    StopGrabber();
+    UpdateShowing();
+  }
+
+  // A stream ends by itself when the device fails or the callback aborts it; its thread is joined
+  // by the next message or preview tick, and the preview takes over again.
+  void JoinEndedStream() {
+    if (mode_ != Mode::kStream || running_.load()) return;
+    StopGrabber();
+    UpdateShowing();
+  }
+
+  // Runs the preview grabber and the paint timer exactly when a picture is to be shown.
+  void UpdateShowing() {
+    const bool show = Showing();
+    if (show && mode_ == Mode::kNone && session_->Start(previewRateMs_ * 1000u))
+      StartGrabber(Mode::kPreview, previewRateMs_ * 1000u);
+    if (!show && mode_ == Mode::kPreview) StopGrabber();
+    showWanted_.store(show);
+    if (show && !timer_) {
+      timer_ = std::make_unique<QTimer>();
+      QObject::connect(timer_.get(), &QTimer::timeout, [this] { OnTimer(); });
+      timer_->start(static_cast<int>(previewRateMs_));
+    } else if (!show && timer_) {
+      timer_.reset();
+    }
+  }
+
+  void StartGrabber(Mode mode, DWORD periodUs) {
+    stop_.store(false);
+    running_.store(true);
+    mode_ = mode;
+    periodUs_.store(periodUs);
+    const BITMAPINFOHEADER format = session_->Format();
+    thread_ = std::thread([this, mode, format, hwnd = m_hWnd] { Grab(mode, format, hwnd); });
+  }
+
+  void StopGrabber() {
+    if (mode_ == Mode::kNone) return;
+    {
+      std::lock_guard<std::mutex> lock(wakeMutex_);
+      stop_.store(true);
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    session_->Stop();
+    mode_ = Mode::kNone;
+  }
+
+  // The grabbing thread.
+  void Grab(Mode mode, BITMAPINFOHEADER format, HWND hwnd) {
+    grabberId_.store(std::this_thread::get_id());
+    std::vector<BYTE> bits(format.biSizeImage);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point next = start;
+    while (!stop_.load()) {
+      {
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        if (wake_.wait_until(lock, next, [this] { return stop_.load(); })) break;
+      }
+      if (session_->Grab(bits.data(), stop_) != CaptureSession::GrabResult::kFrame) break;
+      const Clock::time_point now = Clock::now();
+      if (showWanted_.load()) Hand(bits, format);
+      if (mode == Mode::kStream) Deliver(hwnd, bits, now - start);
+      const auto period = std::chrono::microseconds(periodUs_.load());
+      next += period;
+      if (next + period < now) next = now;  // fell behind: go on from here rather than in a burst
+    }
+    grabberId_.store(std::thread::id());
+    running_.store(false);
+  }
+
+  void Deliver(HWND hwnd, std::vector<BYTE>& bits, Clock::duration sinceStart) {
+    std::lock_guard<std::mutex> lock(callbackMutex_);
+    const CAPVIDEOCALLBACK callback = callback_.load();
+    if (!callback) return;
+    VIDEOHDR header{};
+    header.lpData = bits.data();
+    header.dwBufferLength = static_cast<DWORD>(bits.size());
+    header.dwBytesUsed = static_cast<DWORD>(bits.size());
+    header.dwTimeCaptured =
+        static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+    header.dwFlags = VHDR_DONE;
+    callback(hwnd, &header);
+    framesDelivered_.fetch_add(1);
+  }
+
+  void Hand(const std::vector<BYTE>& bits, const BITMAPINFOHEADER& format) {
+    std::lock_guard<std::mutex> lock(slotMutex_);
+    slotBits_ = bits;
+    slotFormat_ = format;
+    ++slotSequence_;
+  }
+
+  // UI thread: shows the latest frame when a new one has arrived.
+  void OnTimer() {
+    JoinEndedStream();
+    {
+      std::lock_guard<std::mutex> lock(slotMutex_);
+      if (slotSequence_ == paintedSequence_) return;
+      paintedSequence_ = slotSequence_;
+      picture_ = PictureFromDib(slotBits_.data(), slotFormat_);
+    }
+    PaintPicture();
+    ++previewPictures_;
+  }
+
+  void PaintPicture() {
+    if (!Widget()) return;
+    QImage& surface = Surface();
+    QPainter painter(&surface);
+    if (picture_.isNull() || !Showing()) {
+      painter.fillRect(surface.rect(), Qt::black);
+    } else if (scale_) {
+      painter.drawImage(surface.rect(), picture_);
+    } else {
+      painter.fillRect(surface.rect(), Qt::black);
+      painter.drawImage(0, 0, picture_);
+    }
+    painter.end();
+    SurfaceChanged();
+  }
+
+  void Shutdown() {
+    if (OnGrabbingThread()) return;
+    if (session_) StopGrabber();
+    session_.reset();
+    driver_.reset();
+    driverIndex_ = -1;
+    timer_.reset();
+  }
+
+  // UI thread state.
+  std::shared_ptr<CaptureDriver> driver_;
+  std::unique_ptr<CaptureSession> session_;
+  int driverIndex_ = -1;
+  CAPTUREPARMS parms_;
+  bool preview_ = false, overlay_ = false, scale_ = false;
+  UINT previewRateMs_ = 66;
+  Mode mode_ = Mode::kNone;
+  std::thread thread_;
+  std::unique_ptr<QTimer> timer_;
+  QImage picture_;
+  std::uint64_t paintedSequence_ = 0;
+  std::uint64_t previewPictures_ = 0;
+
+  // Shared with the grabbing thread.
+  std::atomic<LPARAM> userData_{0};
+  std::atomic<CAPVIDEOCALLBACK> callback_{nullptr};
+  std::mutex callbackMutex_;  // held while the callback runs
+  std::atomic<bool> stop_{false}, running_{false}, showWanted_{false};
+  std::atomic<DWORD> periodUs_{0};
+  std::atomic<std::thread::id> grabberId_{};
+  std::atomic<std::uint64_t> framesDelivered_{0};
+  std::mutex wakeMutex_;
+  std::condition_variable wake_;
+  std::mutex slotMutex_;
+  std::vector<BYTE> slotBits_;
+  BITMAPINFOHEADER slotFormat_{};
+  std::uint64_t slotSequence_ = 0;
+};
+
+// Capture windows are owned here; one whose window is gone is deleted on a later turn of the event
+// loop (never inside its own message handling). The table is never destroyed: a window still open
+// at exit must not be torn down after the application object.
+std::mutex g_windowsMutex;
+auto* const g_windows = new std::vector<std::unique_ptr<CCaptureWindow>>;
+
+void ReapDestroyedWindows() {
+  std::vector<std::unique_ptr<CCaptureWindow>> gone;
+  {
+    std::lock_guard<std::mutex> lock(g_windowsMutex);
+    auto it = std::stable_partition(g_windows->begin(), g_windows->end(),
+                                    [](const auto& w) { return w->GetSafeHwnd() != nullptr; });
+    std::move(it, g_windows->end(), std::back_inserter(gone));
+    g_windows->erase(it, g_windows->end());
+  }
+}
+
+void ReapLater() {
+  if (qApp)
+    QMetaObject::invokeMethod(
+        qApp, [] { ReapDestroyedWindows(); }, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+HWND capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent,
+                             int) {
+  ReapDestroyedWindows();
+  CWnd* parentWnd = nullptr;
+  if (parent) {
+    parentWnd = CWnd::FromHandle(parent);
+    if (!parentWnd) return nullptr;
+  }
+  auto window = std::make_unique<CCaptureWindow>();
+  if (!window->CreateEx(style, x, y, width, height, parentWnd)) return nullptr;
+  if (title && *title) window->Widget()->setWindowTitle(QString::fromLocal8Bit(title));
+  window->WatchWidget();
+  const HWND hwnd = window->GetSafeHwnd();
+  std::lock_guard<std::mutex> lock(g_windowsMutex);
+  g_windows->push_back(std::move(window));
+  return hwnd;
+}
+
+BOOL GetCaptureWindowInfo(HWND hwnd, CaptureWindowInfo* info) {
+  auto* window = dynamic_cast<CCaptureWindow*>(CWnd::FromHandle(hwnd));
+  if (!window || !info) return FALSE;
+  window->Info(info);
+  return TRUE;
+}
