@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -18,7 +19,8 @@ namespace {
 std::mutex g_recordMutex;
 std::vector<RecordedMessageBox> g_recorded;
 std::string g_appTitle = "Quelvora";
-int g_displayCodePage = 936;
+// Read by the capture thread when it draws a name into a frame.
+std::atomic<int> g_displayCodePage{936};
 
 const char* IconName(UINT type) {
   switch (type & 0xF0) {

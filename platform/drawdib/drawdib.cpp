@@ -1,0 +1,85 @@
+#include "platform/drawdib/drawdib.h"
+
+#include <QImage>
+#include <QPainter>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <unordered_set>
+
+#include "platform/gdi/dib.h"
+#include "platform/gdi/gdi_objects.h"
+
+struct HDRAWDIB__ {
+  // The source rectangle converted to top-down 32-bit rows, kept between draws so that a stream
+  // of pictures of one size allocates once.
+  QImage scratch;
+};
+
+namespace {
+
+constexpr DWORD kVersion = 0x010A0000;
+std::atomic<DWORD> g_versionOverride{0};
+
+std::mutex g_mutex;
+std::unordered_set<const HDRAWDIB__*> g_handles;
+
+bool Live(HDRAWDIB hdd) {
+  std::lock_guard lock(g_mutex);
+  return hdd && g_handles.count(hdd);
+}
+
+}  // namespace
+
+HDRAWDIB DrawDibOpen() {
+  auto* hdd = new HDRAWDIB__;
+  std::lock_guard lock(g_mutex);
+  g_handles.insert(hdd);
+  return hdd;
+}
+
+BOOL DrawDibClose(HDRAWDIB hdd) {
+  std::lock_guard lock(g_mutex);
+  if (!hdd || !g_handles.erase(hdd)) return FALSE;
+  delete hdd;
+  return TRUE;
+}
+
+BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst,
+                 const BITMAPINFOHEADER* lpbi, const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc,
+                 UINT /*flags*/) {
+  if (!Live(hdd) || !lpbi || !bits || lpbi->biBitCount != 24 || !IsSupportedDib(*lpbi)) return FALSE;
+  if (dxDst <= 0 || dyDst <= 0 || dxSrc <= 0 || dySrc <= 0) return FALSE;
+  const int width = lpbi->biWidth;
+  const int height = lpbi->biHeight > 0 ? lpbi->biHeight : -lpbi->biHeight;
+  if (xSrc < 0 || ySrc < 0 || dxSrc > width - xSrc || dySrc > height - ySrc) return FALSE;
+
+  QImage& scratch = hdd->scratch;
+  if (scratch.width() != dxSrc || scratch.height() != dySrc) {
+    scratch = QImage(dxSrc, dySrc, QImage::Format_RGB32);
+    if (scratch.isNull()) return FALSE;
+  }
+  const bool bottomUp = lpbi->biHeight > 0;
+  const std::size_t stride = DibStride(width, 24);
+  const auto* base = static_cast<const std::uint8_t*>(bits);
+  for (int row = 0; row < dySrc; ++row) {
+    // Scan lines count from the bottom of a bottom-up picture, and so does ySrc.
+    const int scan = bottomUp ? ySrc + dySrc - 1 - row : ySrc + row;
+    const std::uint8_t* in =
+        base + static_cast<std::size_t>(scan) * stride + static_cast<std::size_t>(xSrc) * 3;
+    auto* out = reinterpret_cast<std::uint32_t*>(scratch.scanLine(row));
+    for (int x = 0; x < dxSrc; ++x, in += 3)
+      out[x] = 0xFF000000u | (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
+  }
+  return PaintOnDC(hdc, [&](QPainter& painter) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(QRect(xDst, yDst, dxDst, dyDst), scratch);
+  });
+}
+
+DWORD VideoForWindowsVersion() {
+  const DWORD override = g_versionOverride;
+  return override ? override : kVersion;
+}
+
+void SetVideoForWindowsVersionForTesting(DWORD version) { g_versionOverride = version; }
