@@ -6,14 +6,18 @@
 
 const char* CompressTypeFromText(const char* text) {
   if (!text) return nullptr;
-  if (std::strstr(text, "261")) return "H.261";
-  if (std::strstr(text, "263")) return "H.263";
-  if (std::strstr(text, "MPEG4")) return "MPEG4";
+  if (std::strstr(text, "261")) return kCompressTypeH261;
+  if (std::strstr(text, "263")) return kCompressTypeH263;
+  if (std::strstr(text, "MPEG4")) return kCompressTypeMpeg4;
   return nullptr;
 }
 
+bool IsCompressType(const char* compressType, const char* type) {
+  return compressType && std::strcmp(compressType, type) == 0;
+}
+
 bool IsH26xCompressType(const char* type) {
-  return type && (std::strcmp(type, "H.261") == 0 || std::strcmp(type, "H.263") == 0);
+  return IsCompressType(type, kCompressTypeH261) || IsCompressType(type, kCompressTypeH263);
 }
 
 BOOL CQuelvoraCtrl::SetCompressType(LPCTSTR szCompressType) {

@@ -9,6 +9,7 @@ using BOOL = int;
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
+using LPDWORD = DWORD*;
 using UINT = unsigned int;
 using INT = int;
 using LONG = std::int32_t;

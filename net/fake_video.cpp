@@ -1,0 +1,45 @@
+#include "net/fake_video.h"
+
+#include "net/udp_socket.h"
+
+using namespace winsock;
+
+int SendFakeVideoBurst(SOCKET s, const PacketFields& fields, SHORT nPacketNum,
+                       const SharedEndpoint& destination) {
+  std::uint8_t packet[kFakeVideoPacketSize];
+  const int length = static_cast<int>(WriteFakeVideoPacket(packet, fields));
+  int whole = 0;
+  for (int i = 0; i < nPacketNum; ++i) {
+    const sockaddr_in to = DestinationOf(destination.Load());
+    if (sendto(s, reinterpret_cast<const char*>(packet), length, 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to) == length)
+      ++whole;
+  }
+  return whole;
+}
+
+BOOL RunFakeVideo(SOCKET& sockSend, bool sameSocket, const ControlEndpoints& endpoints,
+                  const PacketFields& fields, SHORT nPacketNum, SharedSocketTable& table) {
+  auto assign = [&sockSend](SOCKET s) {
+    if (sockSend != s) sockSend = s;
+  };
+
+  if (sameSocket) {
+    const SOCKET s = table.Acquire(endpoints.recvLocal);
+    if (IsNoSocket(s)) return FALSE;
+    assign(s);
+    SendFakeVideoBurst(s, fields, nPacketNum, endpoints.sendRemote);
+    if (table.Release()) assign(INVALID_SOCKET);
+    return TRUE;
+  }
+
+  if (!IsNoSocket(sockSend)) {  // video is being sent: borrow its socket
+    SendFakeVideoBurst(sockSend, fields, nPacketNum, endpoints.sendRemote);
+    return TRUE;
+  }
+  const SOCKET s = CreateUdpSocketOn(endpoints.sendLocal.Load());
+  if (IsNoSocket(s)) return FALSE;
+  SendFakeVideoBurst(s, fields, nPacketNum, endpoints.sendRemote);
+  closesocket(s);  // sockSend was none and stays none
+  return TRUE;
+}
