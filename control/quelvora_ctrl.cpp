@@ -39,6 +39,16 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
 }
 
 CQuelvoraCtrl::~CQuelvoraCtrl() {
+  // Step 1: sending stops (the stream is joined) before the capture window goes.
+  if (m_bCaptureOpen) {
+    if (m_bSending) StopSending();
+    if (m_hCapWnd) {
+      capDriverDisconnect(m_hCapWnd);
+      ::DestroyWindow(m_hCapWnd);
+      m_hCapWnd = nullptr;
+    }
+    m_bCaptureOpen = 0;
+  }
   if (m_eStage == ConstructionStage::Complete) {
     // Step 4: the menu.
     m_menuPopup.DestroyMenu();
