@@ -12,7 +12,8 @@ void ApplyVideoSizeText(const char* text, int& width, int& height) {
     int width;
     int height;
   };
-  static constexpr Named kNames[] = {{"QCIF", 176, 144}, {"CIF", 352, 288}, {"4CIF", 704, 576}, {"16CIF", 1408, 1152}};
+  static constexpr Named kNames[] = {
+      {"QCIF", 176, 144}, {"CIF", 352, 288}, {"4CIF", 704, 576}, {"16CIF", 1408, 1152}};
   for (const Named& n : kNames) {
     if (std::strcmp(text, n.name) == 0) {
       width = n.width;

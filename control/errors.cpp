@@ -16,6 +16,7 @@ short CQuelvoraCtrl::GetErrorID() { return static_cast<short>(m_nErrorID & 0xFFF
 
 BOOL CQuelvoraCtrl::SetLanguageVersion(short nLanguageVersion) {
   if (nLanguageVersion != LANGUAGE_CHINESE && nLanguageVersion != LANGUAGE_ENGLISH) return FALSE;
+  std::lock_guard<std::mutex> lock(m_csSettings);
   m_nLanguageVersion = nLanguageVersion;
   return TRUE;
 }

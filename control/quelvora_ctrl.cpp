@@ -68,6 +68,16 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
 }
 
 CQuelvoraCtrl::~CQuelvoraCtrl() {
+  // Step 1: sending stops (the stream is joined) before the capture window goes.
+  if (m_bCaptureOpen) {
+    if (m_bSending) StopSending();
+    if (m_hCapWnd) {
+      capDriverDisconnect(m_hCapWnd);
+      ::DestroyWindow(m_hCapWnd);
+      m_hCapWnd = nullptr;
+    }
+    m_bCaptureOpen = 0;
+  }
   // A control whose start-up stopped early releases only what it acquired.
   if (m_eStage != ConstructionStage::CodecFailed) {
     // Step 4: the menu.

@@ -4,13 +4,19 @@
 // idle picture, errors and languages.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
 
+#include "codec/xvid21.h"
 #include "control/about_dlg.h"
+#include "net/endpoint.h"
+#include "net/header_counters.h"
 #include "platform/kernel/windef.h"
 #include "platform/ui/cstring.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/olecontrol.h"
+#include "platform/vfw/vfw.h"
 
 constexpr UINT ID_CANCEL_FULL_SCREEN = 111;
 constexpr UINT ID_FULL_SCREEN = 112;
@@ -96,6 +102,53 @@ class CQuelvoraCtrl : public COleControl {
   // Window-related members.
   CAboutDlg m_dlgAbout;
   CMenu m_menuPopup;
+
+  // ---- Send side: capture connection, frame callback, video sender ----
+  // The capture size and depth the driver was given by the last successful InitCapture. Frames
+  // arrive in this format whatever SetVideoInFormat said since, so the callback and the encoder
+  // work with it.
+  int m_nCaptureWidth = 0;
+  int m_nCaptureHeight = 0;
+  // The four endpoints (send side and receive side) and the send socket.
+  ControlEndpoints m_endpoints;
+  winsock::SOCKET m_sockSend = winsock::INVALID_SOCKET;
+  // Sequence number, timestamp and source identifier of the video packet header.
+  HeaderCounters m_headerCounters;
+  unsigned m_nTimestampStep = 0;
+  // The encoder's creation, per-frame and statistics blocks; the handle is the encoder.
+  xvid21::XVID_ENC_PARAM m_xvidEncParam{};
+  xvid21::XVID_ENC_FRAME m_xvidEncFrame{};
+  xvid21::XVID_ENC_STATS m_xvidEncStats{};
+  // Held from the send start to StopSend: the packet buffer (header, then the encoded frame)
+  // and the buffer each taken frame is copied into.
+  std::unique_ptr<BYTE[]> m_pPacketBuffer;
+  std::unique_ptr<BYTE[]> m_pFrameBuffer;
+  size_t m_nFrameBufferSize = 0;
+
+  // What a frame reads of the values the UI thread may change, copied once per frame under
+  // m_csSettings.
+  struct FrameSettings {
+    BOOL bSending;
+    int nFrameRate;
+    int nLanguageVersion;
+    int nKeyFrameInterval;
+    char szUserName[256];
+    char szCompressType[8];
+  };
+  FrameSettings TakeFrameSettings() const;
+
+  // The video-stream callback the send start registers: gate, copy, name overlay, flip, send.
+  static LRESULT FrameCallback(HWND hWnd, LPVIDEOHDR lpVHdr);
+  LRESULT OnCapturedFrame(const VIDEOHDR& header);
+  // Encodes one prepared frame (capture size; 24-bit bottom-up or 16-bit top-down rows) and sends
+  // it as fragments. TRUE when sent, or when the compress type sends nothing.
+  BOOL SendFrame(BYTE* image, const FrameSettings& settings);
+  // The send start behind SendVideo, and stopping as StopSend does (also for CloseCapture and
+  // the destructor).
+  BOOL StartSending();
+  void StopSending();
+  // Gives back what a send start holds: socket, encoder, buffers.
+  void ReleaseSendResources();
 
  protected:
   void OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) override;

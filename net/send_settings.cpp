@@ -22,6 +22,7 @@ void CQuelvoraCtrl::SetBandwidth(long lBandwidth, long lCodeOrDecode) {
 
 BOOL CQuelvoraCtrl::SetSendFrameRate(short sFrameRate) {
   if (sFrameRate < 1 || sFrameRate > 30) return FALSE;
+  std::lock_guard<std::mutex> lock(m_csSettings);
   m_nFrameRate = sFrameRate;
   return TRUE;
 }

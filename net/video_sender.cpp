@@ -1,0 +1,161 @@
+// The video sender: SendVideo and StopSend, and the frame sender that encodes each captured
+// frame and sends it as a run of video fragments.
+#include <algorithm>
+#include <new>
+
+#include "capture/capture_setup.h"
+#include "codec/frame_encoder.h"
+#include "control/error_table.h"
+#include "control/quelvora_ctrl.h"
+#include "net/compress_type.h"
+#include "net/learned_address.h"
+#include "net/send_settings.h"
+#include "net/shared_socket.h"
+#include "net/udp_socket.h"
+#include "net/video_packet.h"
+#include "platform/kernel/kernel.h"
+#include "platform/ui/msgbox.h"
+
+using namespace winsock;
+
+namespace {
+
+constexpr size_t kPacketBufferSize = 100000;
+// The frame buffer holds at least a 704 x 576 24-bit frame, and any larger capture format whole.
+constexpr size_t kMinFrameBufferSize = 704 * 576 * 3;
+// What StopSend waits after stopping the stream and after removing the callback.
+constexpr DWORD kStopWaitMs = 200;
+
+}  // namespace
+
+BOOL CQuelvoraCtrl::SendVideo() {
+  if (!m_bCaptureOpen) {
+    m_nErrorID = ERR_DRIVER_NOT_CONNECTED;
+    return FALSE;
+  }
+  if (m_bSending) return TRUE;
+  return StartSending();
+}
+
+BOOL CQuelvoraCtrl::StopSend() {
+  if (!m_bSending) {
+    m_nErrorID = ERR_NOT_SENDING;
+    return FALSE;
+  }
+  StopSending();
+  return TRUE;
+}
+
+BOOL CQuelvoraCtrl::StartSending() {
+  m_nFrameBufferSize =
+      std::max(kMinFrameBufferSize, CaptureFrameBytes(m_nCaptureWidth, m_nCaptureHeight, m_bUseRGB16));
+  m_pPacketBuffer.reset(new (std::nothrow) BYTE[kPacketBufferSize]);
+  m_pFrameBuffer.reset(new (std::nothrow) BYTE[m_nFrameBufferSize]());
+  if (!m_pPacketBuffer || !m_pFrameBuffer) {
+    ReleaseSendResources();
+    AfxMessageBox(kTextMemoryRunOut);
+    return FALSE;
+  }
+
+  m_nTimestampStep = TimestampStep(m_nFrameRate);
+
+  m_sockSend = m_bSameSocket ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
+                             : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
+  if (IsNoSocket(m_sockSend)) {
+    m_sockSend = INVALID_SOCKET;
+    ReleaseSendResources();
+    if (m_bShowErrorDialog) AfxMessageBox(kTextSendSocketFailed);
+    return FALSE;
+  }
+
+  {
+    std::lock_guard<std::mutex> lock(m_csSettings);
+    codec::FillEncoderParam(&m_xvidEncParam, m_nCaptureWidth, m_nCaptureHeight,
+                            static_cast<int>(m_lBandwidth), m_nKeyFrameInterval);
+  }
+  if (!m_xvidEncParam.handle && xvid21::xvid_encore(nullptr, xvid21::XVID_ENC_CREATE, &m_xvidEncParam,
+                                                    nullptr) != xvid21::XVID_ERR_OK) {
+    m_xvidEncParam.handle = nullptr;
+    ReleaseSendResources();
+    return FALSE;
+  }
+
+  capSetUserData(m_hCapWnd, reinterpret_cast<LPARAM>(this));
+  capSetCallbackOnVideoStream(m_hCapWnd, &CQuelvoraCtrl::FrameCallback);
+  {
+    // Set before the stream starts, so that its first frame is taken.
+    std::lock_guard<std::mutex> lock(m_csSettings);
+    m_bSending = 1;
+  }
+  capCaptureSequenceNoFile(m_hCapWnd);
+  return TRUE;
+}
+
+void CQuelvoraCtrl::StopSending() {
+  {
+    std::lock_guard<std::mutex> lock(m_csSettings);
+    m_bSending = 0;
+  }
+  capCaptureAbort(m_hCapWnd);
+  capCaptureStop(m_hCapWnd);
+  Sleep(kStopWaitMs);
+  capSetCallbackOnVideoStream(m_hCapWnd, nullptr);
+  Sleep(kStopWaitMs);
+  ReleaseSendResources();
+}
+
+void CQuelvoraCtrl::ReleaseSendResources() {
+  if (!IsNoSocket(m_sockSend)) {
+    if (m_bSameSocket)
+      TheSharedSocketTable().Release();
+    else
+      closesocket(m_sockSend);
+  }
+  m_sockSend = INVALID_SOCKET;
+  if (m_xvidEncParam.handle) {
+    xvid21::xvid_encore(m_xvidEncParam.handle, xvid21::XVID_ENC_DESTROY, nullptr, nullptr);
+    m_xvidEncParam.handle = nullptr;
+  }
+  m_pPacketBuffer.reset();
+  m_pFrameBuffer.reset();
+  m_nFrameBufferSize = 0;
+}
+
+BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings) {
+  if (m_bSameSocket) AdoptLearnedAddress(m_endpoints.sendRemote, TheLearnedRemoteAddress());
+  if (IsH26xCompressType(settings.szCompressType)) return TRUE;
+  BYTE* packet = m_pPacketBuffer.get();
+  if (!packet || !image) return FALSE;
+
+  const PacketFields fields = m_headerCounters.Load();
+  const size_t headerLength =
+      WriteFragmentHeader(packet, false, fields.sequence, fields.timestamp, 0, settings.szUserName);
+
+  codec::FrameToEncode in;
+  in.pImage = image;
+  in.bRgb16 = m_bUseRGB16 != 0;
+  in.pBitstream = packet + headerLength;
+  in.nCapacity = static_cast<int>(kPacketBufferSize - headerLength);
+  in.nQualityIndex = m_nQualityIndex;
+  in.nKeyFrameInterval = settings.nKeyFrameInterval;
+  if (codec::EncodeFrame(m_xvidEncParam.handle, in, &m_xvidEncFrame, &m_xvidEncStats) != xvid21::XVID_ERR_OK)
+    return FALSE;
+  m_headerCounters.NextSequence();
+
+  // The marker and the frame length are known only now.
+  const size_t frameLength = static_cast<size_t>(std::max(0, m_xvidEncFrame.length));
+  WriteFragmentHeader(packet, m_xvidEncFrame.intra != 0, fields.sequence, fields.timestamp,
+                      static_cast<std::uint32_t>(frameLength), settings.szUserName);
+
+  const sockaddr_in to = DestinationOf(m_endpoints.sendRemote.Load());
+  const SOCKET s = m_sockSend;
+  SendFrameFragments(packet, headerLength, packet + headerLength, frameLength,
+                     [s, &to](const std::uint8_t* datagram, std::size_t length) {
+                       const int sent =
+                           sendto(s, reinterpret_cast<const char*>(datagram), static_cast<int>(length), 0,
+                                  reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                       return sent != SOCKET_ERROR && static_cast<std::size_t>(sent) == length;
+                     });
+  m_headerCounters.AdvanceTimestamp(m_nTimestampStep);
+  return TRUE;
+}
