@@ -19,10 +19,6 @@ BOOL CQuelvoraCtrl::StopRecv() {
   return FALSE;
 }
 
-BOOL CQuelvoraCtrl::SetLocalIPAddress(LPCTSTR, short) { return FALSE; }
-long CQuelvoraCtrl::SetRemoteIPAddress(LPCTSTR, short) { return -1; }
-BOOL CQuelvoraCtrl::UseSameSocketForSendAndRecv(long) { return FALSE; }
-BOOL CQuelvoraCtrl::SendFakeVideo(short) { return FALSE; }
 void CQuelvoraCtrl::ShowFullScreen() {}
 long CQuelvoraCtrl::AddClient(LPCTSTR, short, LPCTSTR, LPCTSTR) { return -1; }
 BOOL CQuelvoraCtrl::RemoveClient(long) { return FALSE; }
