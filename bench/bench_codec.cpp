@@ -135,6 +135,11 @@ std::vector<Bytes> LavcEncode(const Size& s) {
   ctx->time_base = AVRational{1, kFps};
   ctx->framerate = AVRational{kFps, 1};
   ctx->bit_rate = s.bitrate;
+  // A one-second rate buffer: without one libavcodec's single pass runs far over its target on a
+  // sequence this short, and the bit rates would not be comparable.
+  ctx->rc_buffer_size = s.bitrate;
+  ctx->rc_max_rate = s.bitrate;
+  ctx->rc_min_rate = 0;
   ctx->gop_size = kKeyInterval;
   ctx->max_b_frames = 0;
   ctx->qmin = 1;
