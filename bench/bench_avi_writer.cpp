@@ -89,8 +89,8 @@ void BM_AviStreamWrite(benchmark::State& state) {
   us.reserve(static_cast<std::size_t>(state.max_iterations));
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (AVIStreamWrite(rec.stream, pos, 1, frame.data(), static_cast<LONG>(frame.size()), pos % 30 == 0 ? AVIIF_KEYFRAME : 0,
-                       nullptr, nullptr) != AVIERR_OK) {
+    if (AVIStreamWrite(rec.stream, pos, 1, frame.data(), static_cast<LONG>(frame.size()),
+                       pos % 30 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr) != AVIERR_OK) {
       state.SkipWithError("write failed");
       break;
     }
@@ -134,7 +134,11 @@ void BM_BareWrite(benchmark::State& state) {
 }
 
 // Fixed counts keep the files at a few hundred megabytes.
-BENCHMARK(BM_AviStreamWrite)->Args({352, 288})->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AviStreamWrite)
+    ->Args({352, 288})
+    ->Iterations(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AviStreamWrite)->Args({704, 576})->Iterations(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareWrite)->Args({352, 288})->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareWrite)->Args({704, 576})->Iterations(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -154,8 +158,8 @@ int RecordStdin(int width, int height, const char* out) {
       got += static_cast<std::size_t>(n);
     }
     if (got < frame.size()) break;
-    if (AVIStreamWrite(rec.stream, pos, 1, frame.data(), static_cast<LONG>(frame.size()), pos % 30 == 0 ? AVIIF_KEYFRAME : 0,
-                       nullptr, nullptr) != AVIERR_OK)
+    if (AVIStreamWrite(rec.stream, pos, 1, frame.data(), static_cast<LONG>(frame.size()),
+                       pos % 30 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr) != AVIERR_OK)
       return 2;
     ++pos;
   }
@@ -167,7 +171,8 @@ int RecordStdin(int width, int height, const char* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "--stdin") == 0) return RecordStdin(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], "--stdin") == 0)
+    return RecordStdin(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
