@@ -91,8 +91,8 @@ void AVI_CloseFile(PAVIFILE* ppFile, PAVISTREAM* ppStream) {
   *ppStream = nullptr;
 }
 
-BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight, int nOutWidth,
-                        int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream) {
+BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight,
+                        int nOutWidth, int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream) {
   *ppFile = nullptr;
   *ppStream = nullptr;
   if (!AVI_FileOpenWrite(ppFile, szFileName)) {
@@ -105,7 +105,8 @@ BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth
   return TRUE;
 }
 
-void AVI_RecordFrame(PAVISTREAM pStream, LONG* plFramesWritten, const void* pPicture, LONG lBytes, BOOL bKeyFrame) {
+void AVI_RecordFrame(PAVISTREAM pStream, LONG* plFramesWritten, const void* pPicture, LONG lBytes,
+                     BOOL bKeyFrame) {
   if (!pStream) return;
   const LONG lPosition = *plFramesWritten;
   // Counted as the unsigned value it wraps like, so that a very long recording stays defined.

@@ -36,10 +36,11 @@ void AVI_CloseFile(PAVIFILE* ppFile, PAVISTREAM* ppStream);
 // box ("AVI_FileOpenWrite failed", "AVI_CreateStream failed", "AVI_SetOptions failed"); a failed
 // open ends the set-up, the others do not. Answers whether the file is open, so whether the
 // client records (and gets its decoder); the file and whatever stream exists are handed back.
-BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight, int nOutWidth,
-                        int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream);
+BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight,
+                        int nOutWidth, int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream);
 
 // The recording path's write of one decoded picture (lBytes: output width x height x 3) to a
 // client's stream: at position *plFramesWritten, which then goes up by 1 whether or not the
 // write succeeded. A client without a stream writes nothing and keeps its count.
-void AVI_RecordFrame(PAVISTREAM pStream, LONG* plFramesWritten, const void* pPicture, LONG lBytes, BOOL bKeyFrame);
+void AVI_RecordFrame(PAVISTREAM pStream, LONG* plFramesWritten, const void* pPicture, LONG lBytes,
+                     BOOL bKeyFrame);

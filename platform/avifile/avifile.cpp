@@ -145,7 +145,7 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
   if (plSampWritten) *plSampWritten = 0;
   if (plBytesWritten) *plBytesWritten = 0;
   if (!pavi) return AVIERR_BADHANDLE;
-  if (lStart < 0 || cbBuffer < 0 || (cbBuffer > 0 && !lpBuffer)) return AVIERR_BADPARAM;
+  if (cbBuffer < 0 || (cbBuffer > 0 && !lpBuffer)) return AVIERR_BADPARAM;
   if (lSamples != 1) return AVIERR_UNSUPPORTED;
   if (pavi->format.empty()) return AVIERR_BADFORMAT;
   avi::RiffWriter& writer = *pavi->file->writer;
@@ -153,8 +153,15 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
   if (!writer.started() &&
       !writer.Start(pavi->header, pavi->format.data(), static_cast<std::uint32_t>(pavi->format.size())))
     return AVIERR_FILEWRITE;
-  if (!writer.Write(lStart, lpBuffer, static_cast<std::uint32_t>(cbBuffer), (dwFlags & AVIIF_KEYFRAME) != 0))
-    return AVIERR_FILEWRITE;
+  switch (
+      writer.Write(lStart, lpBuffer, static_cast<std::uint32_t>(cbBuffer), (dwFlags & AVIIF_KEYFRAME) != 0)) {
+    case avi::RiffWriter::WriteResult::kOk:
+      break;
+    case avi::RiffWriter::WriteResult::kBadPosition:
+      return AVIERR_BADPARAM;
+    case avi::RiffWriter::WriteResult::kFailed:
+      return AVIERR_FILEWRITE;
+  }
   if (plSampWritten) *plSampWritten = 1;
   if (plBytesWritten) *plBytesWritten = cbBuffer;
   return AVIERR_OK;

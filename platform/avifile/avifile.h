@@ -36,7 +36,9 @@ constexpr DWORD streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
 constexpr DWORD AVIIF_KEYFRAME = 0x00000010;
 
 constexpr HRESULT AVIERR_OK = 0;
-constexpr HRESULT MAKE_AVIERR(int error) { return static_cast<HRESULT>(0x80044000u + static_cast<DWORD>(error)); }
+constexpr HRESULT MAKE_AVIERR(int error) {
+  return static_cast<HRESULT>(0x80044000u + static_cast<DWORD>(error));
+}
 constexpr HRESULT AVIERR_UNSUPPORTED = MAKE_AVIERR(101);
 constexpr HRESULT AVIERR_BADFORMAT = MAKE_AVIERR(102);
 constexpr HRESULT AVIERR_MEMORY = MAKE_AVIERR(103);
@@ -98,7 +100,8 @@ HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMI
 HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat);
 
 // Writes one sample (lSamples 1) of cbBuffer bytes at sample position lStart, flagged
-// AVIIF_KEYFRAME or 0. Positions below 0 are refused.
+// AVIIF_KEYFRAME or 0. Refused with AVIERR_BADPARAM: a position below 0, or one more than
+// 2^20 samples past the end (a gap that big would fill the disk with empty chunks).
 HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer,
                        DWORD dwFlags, LONG* plSampWritten, LONG* plBytesWritten);
 

@@ -82,15 +82,32 @@ class Bytes {
 
 DWORD OrOne(DWORD v) { return v ? v : 1; }
 
-// Writes every byte of `iov` at `offset`, going on after short writes.
-bool WriteFully(int fd, const iovec* iov, int count, std::uint64_t offset) {
+// Writes every byte of `iov` (`bytes` in all) at `offset`, going on after short writes.
+bool WriteFully(int fd, const iovec* iov, int count, std::uint64_t offset, std::uint64_t bytes) {
+  std::uint64_t written = 0;
+  if (count <= IOV_MAX) {
+    // Nearly always one call does it all, with no copy of the vector.
+    const ssize_t done = pwritev(fd, iov, count, static_cast<off_t>(offset));
+    if (done < 0 && errno != EINTR) return false;
+    if (done > 0) written = static_cast<std::uint64_t>(done);
+    if (written == bytes) return true;
+    offset += written;
+  }
   std::vector<iovec> rest(iov, iov + count);
   std::size_t first = 0;
-  while (first < rest.size()) {
+  for (;;) {
+    std::uint64_t skip = written;
+    while (first < rest.size() && skip >= rest[first].iov_len) skip -= rest[first++].iov_len;
+    if (first == rest.size()) return true;
+    rest[first].iov_base = static_cast<std::uint8_t*>(rest[first].iov_base) + skip;
+    rest[first].iov_len -= skip;
     const int n = static_cast<int>(std::min<std::size_t>(rest.size() - first, IOV_MAX));
     const ssize_t done = pwritev(fd, rest.data() + first, n, static_cast<off_t>(offset));
     if (done < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        written = 0;
+        continue;
+      }
       return false;
     }
     if (done == 0) {
@@ -98,14 +115,8 @@ bool WriteFully(int fd, const iovec* iov, int count, std::uint64_t offset) {
       return false;
     }
     offset += static_cast<std::uint64_t>(done);
-    std::size_t left = static_cast<std::size_t>(done);
-    while (first < rest.size() && left >= rest[first].iov_len) left -= rest[first++].iov_len;
-    if (left) {
-      rest[first].iov_base = static_cast<std::uint8_t*>(rest[first].iov_base) + left;
-      rest[first].iov_len -= left;
-    }
+    written = static_cast<std::uint64_t>(done);
   }
-  return true;
 }
 
 }  // namespace
@@ -129,7 +140,7 @@ bool RiffWriter::Append(const iovec* iov, int count, std::uint64_t bytes) {
     errno = ENOSPC;
     ok = false;
   } else {
-    ok = WriteFully(fd_, iov, count, end_);
+    ok = WriteFully(fd_, iov, count, end_, bytes);
   }
   if (!ok) {
     const int saved = errno;
@@ -149,7 +160,8 @@ bool RiffWriter::Start(const StreamHeader& header, const void* format, std::uint
   stream_.dwRate = OrOne(stream_.dwRate);
   BITMAPINFOHEADER bih{};
   std::memcpy(&bih, format, std::min<std::size_t>(formatBytes, sizeof bih));
-  width_ = static_cast<std::uint32_t>(bih.biWidth < 0 ? -static_cast<std::int64_t>(bih.biWidth) : bih.biWidth);
+  width_ =
+      static_cast<std::uint32_t>(bih.biWidth < 0 ? -static_cast<std::int64_t>(bih.biWidth) : bih.biWidth);
   height_ =
       static_cast<std::uint32_t>(bih.biHeight < 0 ? -static_cast<std::int64_t>(bih.biHeight) : bih.biHeight);
 
@@ -183,8 +195,8 @@ bool RiffWriter::Start(const StreamHeader& header, const void* format, std::uint
   b.U32(kList), b.U32(4), b.U32(mmioFOURCC('m', 'o', 'v', 'i'));
 
   std::uint8_t* a = &header_[kAvih];
-  Put32(a + 8, 0);                                 // padding granularity
-  Put32(a + 24, 1);                                // streams
+  Put32(a + 8, 0);                                // padding granularity
+  Put32(a + 24, 1);                               // streams
   Put32(a + 32, width_), Put32(a + 36, height_);  // frame size
 
   end_ = 0;
@@ -223,7 +235,8 @@ void RiffWriter::PatchHeaders() {
   Put32(x + 4, static_cast<std::uint32_t>(superIndex_.size()));
   for (std::size_t i = 0; i < superIndex_.size(); ++i) {
     std::uint8_t* e = x + 24 + 16 * i;
-    Put64(e, superIndex_[i].offset), Put32(e + 8, superIndex_[i].bytes), Put32(e + 12, superIndex_[i].duration);
+    Put64(e, superIndex_[i].offset), Put32(e + 8, superIndex_[i].bytes),
+        Put32(e + 12, superIndex_[i].duration);
   }
   Put32(h + dmlhOffset_ + 8, static_cast<std::uint32_t>(samples_));
 }
@@ -311,13 +324,15 @@ bool RiffWriter::CloseSegment() {
   return RewriteHeaders();
 }
 
-bool RiffWriter::Write(std::int64_t position, const void* data, std::uint32_t bytes, bool keyFrame) {
-  if (!started_ || position < 0) return false;
+RiffWriter::WriteResult RiffWriter::Write(std::int64_t position, const void* data, std::uint32_t bytes,
+                                          bool keyFrame) {
+  if (!started_) return WriteResult::kFailed;
+  const std::int64_t endSample = haveStart_ ? start_ + samples_ : position;
+  if (position < 0 || position - endSample > kMaxGap) return WriteResult::kBadPosition;
   if (!haveStart_) {
     start_ = position;
     haveStart_ = true;
   }
-  const std::int64_t endSample = start_ + samples_;
   const std::uint64_t gap = position > endSample ? static_cast<std::uint64_t>(position - endSample) : 0;
   const std::uint64_t frameChunk = 8 + std::uint64_t{bytes} + (bytes & 1);
   const std::uint64_t total = 8 * gap + frameChunk;
@@ -325,9 +340,9 @@ bool RiffWriter::Write(std::int64_t position, const void* data, std::uint32_t by
   if (segmentOpen_ && !segment_.entries.empty() &&
       end_ - segment_.riffOffset + total + ClosingBytes(segment_.entries.size() + gap + 1) >
           limits_.segmentBytes) {
-    if (!CloseSegment()) return false;
+    if (!CloseSegment()) return WriteResult::kFailed;
   }
-  if (!segmentOpen_ && !OpenSegment()) return false;
+  if (!segmentOpen_ && !OpenSegment()) return WriteResult::kFailed;
 
   // Empty chunks for the gap, then the frame's chunk, in one write.
   static const std::vector<std::uint8_t> padBlock = [] {
@@ -349,14 +364,14 @@ bool RiffWriter::Write(std::int64_t position, const void* data, std::uint32_t by
   if (bytes & 1) iov_.push_back({&zero, 1});
 
   const std::uint64_t at = end_;
-  if (!Append(iov_.data(), static_cast<int>(iov_.size()), total)) return false;
+  if (!Append(iov_.data(), static_cast<int>(iov_.size()), total)) return WriteResult::kFailed;
   const std::size_t entriesBefore = segment_.entries.size();
   for (std::uint64_t i = 0; i < gap; ++i) segment_.entries.push_back({at + 8 * i, 0, false});
   segment_.entries.push_back({at + 8 * gap, bytes, keyFrame});
   const std::uint32_t maxChunkBefore = maxChunk_;
   samples_ += static_cast<std::int64_t>(gap) + 1;
   maxChunk_ = std::max(maxChunk_, bytes);
-  if (RewriteHeaders()) return true;
+  if (RewriteHeaders()) return WriteResult::kOk;
 
   // The headers could not take the frame: take it back out, so that the file stays as it was.
   segment_.entries.resize(entriesBefore);
@@ -366,7 +381,7 @@ bool RiffWriter::Write(std::int64_t position, const void* data, std::uint32_t by
   while (ftruncate(fd_, static_cast<off_t>(end_)) != 0 && errno == EINTR) {
   }
   RewriteHeaders();
-  return false;
+  return WriteResult::kFailed;
 }
 
 bool RiffWriter::Finish() {

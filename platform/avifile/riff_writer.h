@@ -64,17 +64,16 @@ class RiffWriter {
   bool Start(const StreamHeader& header, const void* format, std::uint32_t formatBytes);
   bool started() const { return started_; }
 
-  // Appends one sample at `position` (>= 0): the first write's position is the stream's start;
-  // a position past the end is reached with empty chunks; one before the end is appended.
-  bool Write(std::int64_t position, const void* data, std::uint32_t bytes, bool keyFrame);
+  // Appends one sample at `position`: the first write's position is the stream's start; a
+  // position past the end is reached with empty chunks; one before the end is appended.
+  // Refused: a position below 0, or a gap of more than kMaxGap samples.
+  enum class WriteResult { kOk, kBadPosition, kFailed };
+  static constexpr std::int64_t kMaxGap = std::int64_t{1} << 20;
+  WriteResult Write(std::int64_t position, const void* data, std::uint32_t bytes, bool keyFrame);
 
   // Writes the open segment's indexes and the final headers. The file stays readable when
   // this fails (it is left as after the last write).
   bool Finish();
-
-  std::int64_t samples() const { return samples_; }
-  std::uint64_t fileBytes() const { return end_; }
-  int segments() const { return static_cast<int>(closedSegments_.size()) + (segmentOpen_ ? 1 : 0); }
 
  private:
   struct Entry {
@@ -115,7 +114,7 @@ class RiffWriter {
   std::uint32_t dmlhOffset_ = 0;
 
   Segment segment_;
-  std::uint64_t moviEnd_ = 0;      // of the open segment's movi list
+  std::uint64_t moviEnd_ = 0;  // of the open segment's movi list
   std::uint64_t firstRiffEnd_ = 0;
   std::uint64_t firstMoviEnd_ = 0;
   std::vector<std::uint32_t> closedSegments_;  // samples per closed segment

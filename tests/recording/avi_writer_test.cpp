@@ -111,7 +111,8 @@ TEST_F(RecordingTest, UnopenableFileShowsTheLibraryCodeThenTheSetUpBox) {
   EXPECT_FALSE(AVI_SetUpRecording(path.c_str(), 15, 352, 288, 352, 288, &file_, &stream_));
   EXPECT_EQ(file_, nullptr);
   EXPECT_EQ(stream_, nullptr);
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error: AVIFileOpen, error -2147205009", "AVI_FileOpenWrite failed"}));
+  EXPECT_EQ(BoxTexts(),
+            (std::vector<std::string>{"Error: AVIFileOpen, error -2147205009", "AVI_FileOpenWrite failed"}));
   for (const RecordedMessageBox& b : RecordedMessageBoxes()) {
     EXPECT_FALSE(b.owned);
     EXPECT_EQ(b.buttons, "OK");

@@ -65,8 +65,8 @@ class AviTest : public ::testing::Test {
   // Writes picture `frame` at `position`.
   HRESULT Write(LONG position, int frame, bool key = false) {
     const std::vector<std::uint8_t> p = Picture(width_, height_, frame);
-    return AVIStreamWrite(stream_, position, 1, p.data(), static_cast<LONG>(p.size()), key ? AVIIF_KEYFRAME : 0,
-                          nullptr, nullptr);
+    return AVIStreamWrite(stream_, position, 1, p.data(), static_cast<LONG>(p.size()),
+                          key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
   }
 
   // Releases the file, then the stream, as the recorder does; the file is complete afterwards.
@@ -82,7 +82,8 @@ class AviTest : public ::testing::Test {
     const std::vector<std::string> decoded = DecodeFrames(path_, width_, height_);
     ASSERT_EQ(decoded.size(), frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i)
-      EXPECT_TRUE(decoded[i] == TopDown(Picture(width_, height_, frames[i]), width_, height_)) << "frame " << i;
+      EXPECT_TRUE(decoded[i] == TopDown(Picture(width_, height_, frames[i]), width_, height_))
+          << "frame " << i;
   }
 
   std::string dir_;

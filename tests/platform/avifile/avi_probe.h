@@ -79,7 +79,9 @@ struct AviLayout {
   const Chunk* Hdrl() const { return Find(top.at(0).children, "LIST", "hdrl"); }
   const Chunk* Strl() const { return Find(Hdrl()->children, "LIST", "strl"); }
   const Chunk* Movi(std::size_t riff) const { return Find(top.at(riff).children, "LIST", "movi"); }
-  std::uint32_t Avih(int field) const { return U32(bytes, Find(Hdrl()->children, "avih")->data() + 4 * field); }
+  std::uint32_t Avih(int field) const {
+    return U32(bytes, Find(Hdrl()->children, "avih")->data() + 4 * field);
+  }
   std::uint32_t Dmlh() const {
     return U32(bytes, Find(Find(Hdrl()->children, "LIST", "odml")->children, "dmlh")->data());
   }
@@ -152,8 +154,8 @@ inline std::vector<long> ProbePacketTimes(const std::string& path) {
 
 // Decodes every frame with ffmpeg into packed BGR rows, top row first, one frame per packet.
 inline std::vector<std::string> DecodeFrames(const std::string& path, int width, int height) {
-  const std::string raw = Run("ffmpeg -v error -i '" + path +
-                              "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
+  const std::string raw =
+      Run("ffmpeg -v error -i '" + path + "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
   const std::size_t frame = static_cast<std::size_t>(width) * height * 3;
   std::vector<std::string> frames;
   for (std::size_t at = 0; at + frame <= raw.size(); at += frame) frames.push_back(raw.substr(at, frame));
@@ -163,8 +165,8 @@ inline std::vector<std::string> DecodeFrames(const std::string& path, int width,
 // Per buffer GStreamer's demuxer hands on: true when it is marked a key unit (not delta).
 inline std::vector<bool> GstKeyUnits(const std::string& path) {
   std::vector<bool> keys;
-  std::istringstream in(Run("gst-launch-1.0 -v filesrc location='" + path +
-                            "' ! avidemux ! fakesink silent=false sync=false"));
+  std::istringstream in(
+      Run("gst-launch-1.0 -v filesrc location='" + path + "' ! avidemux ! fakesink silent=false sync=false"));
   std::string line;
   while (std::getline(in, line)) {
     if (line.find("chain") == std::string::npos || line.find("flags:") == std::string::npos) continue;
@@ -176,7 +178,8 @@ inline std::vector<bool> GstKeyUnits(const std::string& path) {
 // A picture as the recorder hands it over: bottom row first, different for every frame.
 inline std::vector<std::uint8_t> Picture(int width, int height, int frame) {
   std::vector<std::uint8_t> p(static_cast<std::size_t>(width) * height * 3);
-  for (std::size_t i = 0; i < p.size(); ++i) p[i] = static_cast<std::uint8_t>(i * 7 + i / (width * 3) + frame * 31);
+  for (std::size_t i = 0; i < p.size(); ++i)
+    p[i] = static_cast<std::uint8_t>(i * 7 + i / (width * 3) + frame * 31);
   return p;
 }
 
@@ -191,8 +194,8 @@ inline std::string TopDown(const std::vector<std::uint8_t>& bottomUp, int width,
 // A scratch folder of the test, removed afterwards.
 inline std::string ScratchDir(const std::string& name) {
   const char* base = std::getenv("QV_TEST_TMP");
-  std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") /
-                              ("avi-" + name + "-" + std::to_string(getpid()));
+  std::filesystem::path dir =
+      std::filesystem::path(base ? base : "/tmp") / ("avi-" + name + "-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   return dir.string();
 }

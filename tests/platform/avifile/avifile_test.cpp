@@ -1,10 +1,11 @@
+#include "platform/avifile/avifile.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
 
-#include "platform/avifile/avifile.h"
 #include "tests/platform/avifile/avi_fixture.h"
 
 namespace avitest {
@@ -214,8 +215,13 @@ TEST_F(AviTest, StreamAndWriteRefuseWhatTheWriterCannotStore) {
   EXPECT_EQ(AVIStreamWrite(stream_, 0, 1, p.data(), n, AVIIF_KEYFRAME, &samples, &bytes), AVIERR_OK);
   EXPECT_EQ(samples, 1);
   EXPECT_EQ(bytes, n);
+  EXPECT_EQ(AVIStreamWrite(stream_, (1 << 20) + 2, 1, p.data(), n, 0, nullptr, nullptr), AVIERR_BADPARAM);
+  EXPECT_EQ(AVIStreamWrite(stream_, (1 << 20) + 1, 1, p.data(), n, 0, nullptr, nullptr), AVIERR_OK);
   Close();
-  ExpectDecodes({0});  // the refused calls left nothing behind
+  const AviLayout a = Parse(path_);
+  EXPECT_EQ(U32(a.bytes, a.Strh() + 32), (1u << 20) + 2);  // the largest gap is padded
+  EXPECT_EQ(ProbePacketTimes(path_),
+            (std::vector<long>{0, (1 << 20) + 1}));  // the refused calls left nothing
 }
 
 TEST_F(AviTest, FileIsCompletedOnlyWhenTheStreamIsReleasedToo) {

@@ -106,7 +106,8 @@ TEST_F(AviTest, RecordingKilledMidwayKeepsEveryReportedFrame) {
         _exit(1);
       for (int i = 0; i < 400; ++i) {
         const std::vector<std::uint8_t> p = Picture(width_, height_, i);
-        if (AVIStreamWrite(stream, i, 1, p.data(), static_cast<LONG>(p.size()), 0, nullptr, nullptr)) _exit(2);
+        if (AVIStreamWrite(stream, i, 1, p.data(), static_cast<LONG>(p.size()), 0, nullptr, nullptr))
+          _exit(2);
         if (write(fds[1], &i, sizeof i) != sizeof i) _exit(3);
       }
       pause();  // never released: only a kill ends it
