@@ -21,7 +21,7 @@ demo: build
 	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/hello.js
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
 bench: build
 	./bench/run.sh $(BUILD)

@@ -100,12 +100,13 @@ std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.
 std::u16string FormatDouble(double d) {
   char buf[64];
   const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
-  std::string s(buf, ec == std::errc() ? ptr : buf);
-  for (char& c : s) {
-    if (c == 'e') c = 'E';
-  }
-  if (s == "-0") s = "0";
-  return Ascii(s);
+  const char* end = ec == std::errc() ? ptr : buf;
+  // Negative zero prints as zero.
+  if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') return u"0";
+  std::u16string out;
+  out.reserve(static_cast<size_t>(end - buf));
+  for (const char* c = buf; c != end; ++c) out.push_back(*c == 'e' ? u'E' : static_cast<char16_t>(*c));
+  return out;
 }
 
 HRESULT ToText(const VARIANT& src, USHORT flags, std::u16string& out) {
