@@ -69,11 +69,21 @@ std::optional<double> ParseNumber(std::u16string_view text) {
 HRESULT ToInteger(const VARIANT& src, std::int64_t lo, std::int64_t hi, std::int64_t& out) {
   double d = 0;
   switch (src.vt) {
-    case VT_EMPTY: out = 0; return S_OK;
-    case VT_BOOL: out = src.boolVal ? -1 : 0; return S_OK;
-    case VT_I2: out = src.iVal; break;
-    case VT_I4: out = src.lVal; break;
-    case VT_R8: d = src.dblVal; break;
+    case VT_EMPTY:
+      out = 0;
+      return S_OK;
+    case VT_BOOL:
+      out = src.boolVal ? -1 : 0;
+      return S_OK;
+    case VT_I2:
+      out = src.iVal;
+      break;
+    case VT_I4:
+      out = src.lVal;
+      break;
+    case VT_R8:
+      d = src.dblVal;
+      break;
     case VT_BSTR: {
       const auto parsed = ParseNumber(BstrView(src.bstrVal));
       if (!parsed) return DISP_E_TYPEMISMATCH;
@@ -81,8 +91,10 @@ HRESULT ToInteger(const VARIANT& src, std::int64_t lo, std::int64_t hi, std::int
       break;
     }
     case VT_NULL:
-    case VT_ERROR: return DISP_E_TYPEMISMATCH;
-    default: return DISP_E_BADVARTYPE;
+    case VT_ERROR:
+      return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_BADVARTYPE;
   }
   if (src.vt == VT_R8 || src.vt == VT_BSTR) {
     if (std::isnan(d)) return DISP_E_OVERFLOW;
@@ -98,19 +110,20 @@ HRESULT ToInteger(const VARIANT& src, std::int64_t lo, std::int64_t hi, std::int
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 std::u16string FormatDouble(double d) {
+  if (d == 0) return u"0";  // and not "-0"
   char buf[64];
-  const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
-  std::string s(buf, ec == std::errc() ? ptr : buf);
-  for (char& c : s) {
-    if (c == 'e') c = 'E';
-  }
-  if (s == "-0") s = "0";
-  return Ascii(s);
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+  std::u16string out;
+  if (ec != std::errc()) return out;
+  for (const char* p = buf; p != end; ++p) out.push_back(*p == 'e' ? u'E' : static_cast<char16_t>(*p));
+  return out;
 }
 
 HRESULT ToText(const VARIANT& src, USHORT flags, std::u16string& out) {
   switch (src.vt) {
-    case VT_EMPTY: out.clear(); return S_OK;
+    case VT_EMPTY:
+      out.clear();
+      return S_OK;
     case VT_BOOL:
       if (flags & VARIANT_ALPHABOOL) {
         out = src.boolVal ? u"True" : u"False";
@@ -118,13 +131,23 @@ HRESULT ToText(const VARIANT& src, USHORT flags, std::u16string& out) {
         out = src.boolVal ? u"-1" : u"0";
       }
       return S_OK;
-    case VT_I2: out = Ascii(std::to_string(src.iVal)); return S_OK;
-    case VT_I4: out = Ascii(std::to_string(src.lVal)); return S_OK;
-    case VT_R8: out = FormatDouble(src.dblVal); return S_OK;
-    case VT_BSTR: out = BstrView(src.bstrVal); return S_OK;
+    case VT_I2:
+      out = Ascii(std::to_string(src.iVal));
+      return S_OK;
+    case VT_I4:
+      out = Ascii(std::to_string(src.lVal));
+      return S_OK;
+    case VT_R8:
+      out = FormatDouble(src.dblVal);
+      return S_OK;
+    case VT_BSTR:
+      out = BstrView(src.bstrVal);
+      return S_OK;
     case VT_NULL:
-    case VT_ERROR: return DISP_E_TYPEMISMATCH;
-    default: return DISP_E_BADVARTYPE;
+    case VT_ERROR:
+      return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_BADVARTYPE;
   }
 }
 
@@ -160,7 +183,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
   VARIANT result;
   VariantInit(&result);
   switch (vt) {
-    case VT_EMPTY: break;
+    case VT_EMPTY:
+      break;
     case VT_I2:
     case VT_I4: {
       std::int64_t value = 0;
@@ -185,7 +209,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
       if (!result.bstrVal) return E_OUTOFMEMORY;
       break;
     }
-    default: return DISP_E_BADVARTYPE;
+    default:
+      return DISP_E_BADVARTYPE;
   }
   VariantClear(dest);
   *dest = result;
