@@ -78,7 +78,8 @@ HRESULT InvokeDispatchTable(DispatchTable table, const void* classTag, void* obj
   if (!binding || binding->classTag != classTag || !object || !(entry->params == binding->params) ||
       (entry->result != binding->resultTypes[0] && entry->result != binding->resultTypes[1]))
     return Fail(E_UNEXPECTED, entry, excepInfo, argErr, -1);
-  if (params.rgvarg.size() != entry->params.size()) return Fail(DISP_E_BADPARAMCOUNT, entry, excepInfo, argErr, -1);
+  if (params.rgvarg.size() != entry->params.size())
+    return Fail(DISP_E_BADPARAMCOUNT, entry, excepInfo, argErr, -1);
 
   std::array<DispatchArg, DispatchParams::kMax> args{};
   std::array<std::string, DispatchParams::kMax> texts;
@@ -91,8 +92,12 @@ HRESULT InvokeDispatchTable(DispatchTable table, const void* classTag, void* obj
     const HRESULT hr = VariantChangeType(&coerced, &in, 0, entry->params[i]);
     if (FAILED(hr)) return Fail(hr, entry, excepInfo, argErr, index);
     switch (coerced.vt) {
-      case VT_I2: args[i].i2 = coerced.iVal; break;
-      case VT_I4: args[i].i4 = coerced.lVal; break;
+      case VT_I2:
+        args[i].i2 = coerced.iVal;
+        break;
+      case VT_I4:
+        args[i].i4 = coerced.lVal;
+        break;
       default:
         texts[i] = WideToMultiByte(BstrView(coerced.bstrVal));
         args[i].text = texts[i].c_str();

@@ -52,7 +52,8 @@ struct EXCEPINFO {
 };
 
 // {00020400-0000-0000-C000-000000000046}
-inline constexpr IID IID_IDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IDispatch{
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct IDispatch : IUnknown {
   static constexpr const IID& iid = IID_IDispatch;
@@ -197,21 +198,25 @@ A ArgValue(const DispatchArg& arg) {
 // Stores a member's return value as the row's result type.
 HRESULT StoreResult(std::int64_t value, VARTYPE type, VARIANT* result);
 
-template <auto M>
-HRESULT Thunk(void* object, const DispatchArg* args, VARTYPE resultType, VARIANT* result) {
+template <auto M, std::size_t... I>
+HRESULT CallMember(void* object, [[maybe_unused]] const DispatchArg* args, VARTYPE resultType,
+                   VARIANT* result, std::index_sequence<I...>) {
   using T = MemberTraits<decltype(M)>;
   using Args = typename T::Args;
   auto* self = static_cast<typename T::Class*>(object);
-  return [&]<std::size_t... I>(std::index_sequence<I...>)->HRESULT {
-    if constexpr (std::is_void_v<typename T::Result>) {
-      (self->*M)(ArgValue<std::tuple_element_t<I, Args>>(args[I])...);
-      return StoreResult(0, resultType, result);
-    } else {
-      const auto value = (self->*M)(ArgValue<std::tuple_element_t<I, Args>>(args[I])...);
-      return StoreResult(static_cast<std::int64_t>(value), resultType, result);
-    }
+  if constexpr (std::is_void_v<typename T::Result>) {
+    (self->*M)(ArgValue<std::tuple_element_t<I, Args>>(args[I])...);
+    return StoreResult(0, resultType, result);
+  } else {
+    const auto value = (self->*M)(ArgValue<std::tuple_element_t<I, Args>>(args[I])...);
+    return StoreResult(static_cast<std::int64_t>(value), resultType, result);
   }
-  (std::make_index_sequence<std::tuple_size_v<Args>>{});
+}
+
+template <auto M>
+HRESULT Thunk(void* object, const DispatchArg* args, VARTYPE resultType, VARIANT* result) {
+  using Args = typename MemberTraits<decltype(M)>::Args;
+  return CallMember<M>(object, args, resultType, result, std::make_index_sequence<std::tuple_size_v<Args>>{});
 }
 
 template <class Args>
@@ -244,12 +249,17 @@ inline constexpr DispatchBinding Bind{
 };
 
 // True when every row binds a member of C whose signature matches the row's parameter and result
-// types, and no two rows share a DISPID or a name (names compared as GetIDsOfNames does).
+// types, and no two rows share a DISPID or a name (names compared as GetIDsOfNames does). In a
+// static_assert a row binding another class's member may stop compilation with "not a constant
+// expression" rather than a plain false (address comparison under the sanitizers).
 template <class C>
 constexpr bool IsValidDispatchTable(DispatchTable table) {
   for (std::size_t i = 0; i < table.size(); ++i) {
     const DispatchEntry& e = table[i];
-    if (!e.name || !*e.name || !e.binding) return false;
+    // A missing binding stops a compile-time check by itself; the comparison with null is not a
+    // constant expression under the null sanitizer, so it is made at run time only.
+    if (!std::is_constant_evaluated() && (!e.name || !e.binding)) return false;
+    if (!*e.name) return false;
     if (e.binding->classTag != &dispatch_detail::kClassTag<C>) return false;
     if (e.params.overflow() || !(e.params == e.binding->params)) return false;
     if (e.result != e.binding->resultTypes[0] && e.result != e.binding->resultTypes[1]) return false;
@@ -280,8 +290,8 @@ HRESULT InvokeDispatchTable(DispatchTable table, const void* classTag, void* obj
 //                         the member's (what IsValidDispatchTable rules out at compile time)
 // On failure the member is not called and result is left VT_EMPTY.
 template <class C>
-HRESULT Invoke(DispatchTable table, C* object, DISPID dispid, const DISPPARAMS& params, VARIANT* result = nullptr,
-               EXCEPINFO* excepInfo = nullptr, UINT* argErr = nullptr) {
-  return InvokeDispatchTable(table, &dispatch_detail::kClassTag<C>, static_cast<void*>(object), dispid, params,
-                             result, excepInfo, argErr);
+HRESULT Invoke(DispatchTable table, C* object, DISPID dispid, const DISPPARAMS& params,
+               VARIANT* result = nullptr, EXCEPINFO* excepInfo = nullptr, UINT* argErr = nullptr) {
+  return InvokeDispatchTable(table, &dispatch_detail::kClassTag<C>, static_cast<void*>(object), dispid,
+                             params, result, excepInfo, argErr);
 }

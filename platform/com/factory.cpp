@@ -102,8 +102,8 @@ std::string AfxGetModuleFileName(const void* address) {
 }
 
 BOOL AfxOleRegisterControlClass(const std::string& modulePath, REFCLSID clsid, LPCSTR progId, LPCSTR typeName,
-                                UINT bitmapId, int regFlags, DWORD miscStatus, REFGUID libid, WORD majorVersion,
-                                WORD minorVersion) {
+                                UINT bitmapId, int regFlags, DWORD miscStatus, REFGUID libid,
+                                WORD majorVersion, WORD minorVersion) {
   const std::string clsidText = StringFromGUID(clsid);
   const std::string key = "CLSID\\" + clsidText;
   const std::string name = typeName ? typeName : "";

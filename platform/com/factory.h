@@ -73,8 +73,8 @@ constexpr int afxRegApartmentThreading = 0x0002;
 //   HKCR\<progId>                      = typeName,  \CLSID = {clsid}
 // FALSE when the registry cannot be written.
 BOOL AfxOleRegisterControlClass(const std::string& modulePath, REFCLSID clsid, LPCSTR progId, LPCSTR typeName,
-                                UINT bitmapId, int regFlags, DWORD miscStatus, REFGUID libid, WORD majorVersion,
-                                WORD minorVersion);
+                                UINT bitmapId, int regFlags, DWORD miscStatus, REFGUID libid,
+                                WORD majorVersion, WORD minorVersion);
 // Removes HKCR\CLSID\{clsid} and HKCR\<progId> with everything below them; keys already gone are
 // not an error. FALSE when the registry cannot be written.
 BOOL AfxOleUnregisterClass(REFCLSID clsid, LPCSTR progId);

@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,21 +19,9 @@ struct OpenKey {
   KeyPath path;
 };
 
-// What identifies one version of the file: a rename gives a new inode.
-struct FileStamp {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  long long mtimeNs = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
 struct State {
   std::mutex mutex;
-  std::string cachedPath;
-  FileStamp cachedStamp;
-  bool cacheValid = false;
+  std::string path;  // the file the tree was read from
   RegistryTree tree;
   std::map<std::uintptr_t, OpenKey> handles;
   std::uintptr_t nextHandle = 1;
@@ -44,46 +32,29 @@ State& Registry() {
   return state;
 }
 
-FileStamp StampOf(const std::string& path) {
-  struct stat st {};
-  FileStamp s;
-  if (::stat(path.c_str(), &st) != 0) return s;
-  s.exists = true;
-  s.dev = st.st_dev;
-  s.ino = st.st_ino;
-  s.size = st.st_size;
-  s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-  return s;
-}
-
-bool ReadFile(const std::string& path, std::string& out) {
+// 0, or the errno of the failure.
+int ReadFile(const std::string& path, std::string& out) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno;
   char buf[8192];
   ssize_t n;
   while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  const int error = n < 0 ? errno : 0;
   ::close(fd);
-  return n == 0;
+  return error;
 }
 
-// Brings the cache up to date with the file. Caller holds the mutex.
+// Reads the file afresh (it is small, and another process may have replaced it at any moment).
+// Caller holds the mutex.
 LONG Load(State& s) {
-  const std::string path = RegistryFilePath();
-  const FileStamp stamp = StampOf(path);
-  if (s.cacheValid && path == s.cachedPath && stamp == s.cachedStamp) return ERROR_SUCCESS;
-  s.cacheValid = false;
-  if (!stamp.exists) {
-    s.tree = RegistryTree();
-  } else {
-    std::string text;
-    if (!ReadFile(path, text)) return ERROR_BADDB;
-    auto parsed = RegistryTree::Parse(text);
-    if (!parsed) return ERROR_BADDB;
-    s.tree = std::move(*parsed);
-  }
-  s.cachedPath = path;
-  s.cachedStamp = stamp;
-  s.cacheValid = true;
+  s.path = RegistryFilePath();
+  s.tree = RegistryTree();
+  std::string text;
+  if (const int error = ReadFile(s.path, text); error != 0)
+    return error == ENOENT ? ERROR_SUCCESS : ERROR_BADDB;
+  auto parsed = RegistryTree::Parse(text);
+  if (!parsed) return ERROR_BADDB;
+  s.tree = std::move(*parsed);
   return ERROR_SUCCESS;
 }
 
@@ -99,7 +70,7 @@ bool WriteAll(int fd, const std::string& text) {
 
 // Writes the tree to a temporary beside the file and renames it over the file.
 bool Save(State& s) {
-  const std::string& path = s.cachedPath;
+  const std::string& path = s.path;
   const std::string temp = path + ".tmp." + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -109,7 +80,6 @@ bool Save(State& s) {
     ::unlink(temp.c_str());
     return false;
   }
-  s.cachedStamp = StampOf(path);
   return true;
 }
 
@@ -178,10 +148,7 @@ LONG Modify(const std::function<LONG(State&, bool& changed)>& body) {
   if (const LONG r = Load(s); r != ERROR_SUCCESS) return r;
   bool changed = false;
   const LONG r = body(s, changed);
-  if (changed && !Save(s)) {
-    s.cacheValid = false;  // the tree in memory is not what the file holds
-    return ERROR_CANTWRITE;
-  }
+  if (changed && !Save(s)) return ERROR_CANTWRITE;
   return r;
 }
 
@@ -325,7 +292,8 @@ LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
     const RegistryKey* k = s.tree.Find(where.root, where.path);
     if (!k) return ERROR_FILE_NOT_FOUND;
     const auto it = k->values.find(std::string_view());
-    const std::string text = it != k->values.end() && it->second.type == REG_SZ ? it->second.text : std::string();
+    const std::string text =
+        it != k->values.end() && it->second.type == REG_SZ ? it->second.text : std::string();
     DWORD n = size ? static_cast<DWORD>(*size) : 0;
     const LONG r = CopyOut(text, reinterpret_cast<BYTE*>(data), size ? &n : nullptr);
     if (size) *size = static_cast<LONG>(n);

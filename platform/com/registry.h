@@ -1,8 +1,8 @@
 // The registry, kept in one file: $QUELVORA_REGISTRY when set, else
 // $XDG_DATA_HOME/quelvora/registry (~/.local/share/quelvora/registry).
 //
-// Every call reads the file when it changed since the last call (so that the registration tool,
-// a host and a loaded module, each with its own copy of this code, see one registry), and every
+// Every call reads the file afresh (so that the registration tool, a host and a loaded module,
+// each with its own copy of this code, see one registry), and every
 // change is written back at once: the whole file to a temporary beside it, then renamed over the
 // old one, so that a reader sees the old file or the new one and never a torn one. Writers in
 // different processes take turns through an advisory lock on "<file>.lock".

@@ -15,11 +15,21 @@ std::string Quote(std::string_view text) {
   for (char c : text) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20 || u == 0x7F) {
           char buf[5];
@@ -56,11 +66,21 @@ std::optional<std::string> Unquote(std::string_view line, size_t& pos) {
     }
     if (++pos >= line.size()) return std::nullopt;
     switch (line[pos]) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'x': {
         if (pos + 2 >= line.size()) return std::nullopt;
         const int hi = Hex(line[pos + 1]);
@@ -70,7 +90,8 @@ std::optional<std::string> Unquote(std::string_view line, size_t& pos) {
         pos += 2;
         break;
       }
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
   }
   return std::nullopt;
@@ -155,7 +176,8 @@ RegistryKey* RegistryKey::Create(std::string_view name) {
 RegistryKey RegistryKey::Clone() const {
   RegistryKey copy;
   copy.values = values;
-  for (const auto& [name, sub] : subkeys) copy.subkeys.emplace(name, std::make_unique<RegistryKey>(sub->Clone()));
+  for (const auto& [name, sub] : subkeys)
+    copy.subkeys.emplace(name, std::make_unique<RegistryKey>(sub->Clone()));
   return copy;
 }
 
@@ -252,7 +274,8 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text) {
       const std::string_view full = line.substr(1, line.size() - 2);
       const size_t slash = full.find('\\');
       const std::string_view root = full.substr(0, slash);
-      const auto path = SplitKeyPath(slash == std::string_view::npos ? std::string_view() : full.substr(slash + 1));
+      const auto path =
+          SplitKeyPath(slash == std::string_view::npos ? std::string_view() : full.substr(slash + 1));
       if (!path || (slash != std::string_view::npos && path->empty())) return std::nullopt;
       current = tree.Create(root, *path);
       if (!current) return std::nullopt;

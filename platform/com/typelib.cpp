@@ -44,13 +44,13 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib) {
   const std::string version = VersionKey(lib.libid, lib.majorVersion, lib.minorVersion);
   const std::string libidText = StringFromGUID(lib.libid);
   const std::string psDispatch = StringFromGUID(CLSID_PSDispatch);
-  bool ok = RegSetString(HKEY_CLASSES_ROOT, version, {}, lib.helpString.empty() ? lib.name : lib.helpString) ==
-                ERROR_SUCCESS &&
+  bool ok = RegSetString(HKEY_CLASSES_ROOT, version, {},
+                         lib.helpString.empty() ? lib.name : lib.helpString) == ERROR_SUCCESS &&
             RegSetString(HKEY_CLASSES_ROOT, version + "\\FLAGS", {}, "0") == ERROR_SUCCESS &&
             RegSetString(HKEY_CLASSES_ROOT, version + "\\HELPDIR", {},
                          lib.helpDir.empty() ? FolderOf(lib.path) : lib.helpDir) == ERROR_SUCCESS &&
-            RegSetString(HKEY_CLASSES_ROOT, version + "\\" + Hex(lib.lcid) + "\\" + kPlatformKey, {}, lib.path) ==
-                ERROR_SUCCESS;
+            RegSetString(HKEY_CLASSES_ROOT, version + "\\" + Hex(lib.lcid) + "\\" + kPlatformKey, {},
+                         lib.path) == ERROR_SUCCESS;
   for (const TypeLibInterface& i : lib.interfaces) {
     if (!ok) break;
     const std::string key = "Interface\\" + StringFromGUID(i.iid);
@@ -80,7 +80,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, L
     const std::string typeLib = "Interface\\" + iid + "\\TypeLib";
     const auto owner = RegGetString(HKEY_CLASSES_ROOT, typeLib);
     const auto ownerVersion = RegGetString(HKEY_CLASSES_ROOT, typeLib, "Version");
-    if (!owner || !GUIDFromString(*owner) || *GUIDFromString(*owner) != libid || ownerVersion != versionText) continue;
+    if (!owner || !GUIDFromString(*owner) || *GUIDFromString(*owner) != libid || ownerVersion != versionText)
+      continue;
     const std::string key = "Interface\\" + iid;
     if (RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str()) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
   }
@@ -96,7 +97,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, L
   return S_OK;
 }
 
-HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, LCID lcid, std::string* path) {
+HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, LCID lcid,
+                              std::string* path) {
   if (!path) return E_POINTER;
   const auto file = RegGetString(HKEY_CLASSES_ROOT, VersionKey(libid, majorVersion, minorVersion) + "\\" +
                                                         Hex(lcid) + "\\" + kPlatformKey);

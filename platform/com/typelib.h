@@ -18,7 +18,8 @@
 #include "platform/com/comcat.h"
 
 // {00020420-0000-0000-C000-000000000046}
-inline constexpr CLSID CLSID_PSDispatch{0x00020420, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr CLSID CLSID_PSDispatch{
+    0x00020420, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct TypeLibInterface {
   IID iid;
@@ -30,10 +31,10 @@ struct TypeLibRegistration {
   WORD majorVersion = 1;
   WORD minorVersion = 0;
   LCID lcid = 0;
-  std::string name;        // QUELVORALib-style library name
-  std::string helpString;  // written as the version key's value; the name when empty
-  std::string path;        // the file that holds the library (the module)
-  std::string helpDir;     // empty: the folder of path
+  std::string name;                          // QUELVORALib-style library name
+  std::string helpString;                    // written as the version key's value; the name when empty
+  std::string path;                          // the file that holds the library (the module)
+  std::string helpDir;                       // empty: the folder of path
   std::vector<TypeLibInterface> interfaces;  // the dispatch interfaces the library describes
 };
 
@@ -44,4 +45,5 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib);
 // TYPE_E_REGISTRYACCESS when that version is not registered or the registry cannot be written.
 HRESULT UnRegisterTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, LCID lcid);
 // The file registered for the library; TYPE_E_LIBNOTREGISTERED when there is none.
-HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, LCID lcid, std::string* path);
+HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD majorVersion, WORD minorVersion, LCID lcid,
+                              std::string* path);

@@ -1,6 +1,5 @@
-// The base interfaces of component objects: IUnknown and IClassFactory, their IDs, and a small
-// owning pointer. An interface is an abstract class whose `iid` names it, so that the typed helpers
-// (CComPtr, QueryInterface) need no separate ID argument.
+// The base interfaces of component objects: IUnknown and IClassFactory, their IDs, a small owning
+// pointer and a reference-counting base. An interface is an abstract class whose `iid` names it.
 #pragma once
 
 #include <atomic>
@@ -11,20 +10,17 @@
 #include "platform/com/hresult.h"
 
 // {00000000-0000-0000-C000-000000000046}
-inline constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown{
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // {00000001-0000-0000-C000-000000000046}
-inline constexpr IID IID_IClassFactory{0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory{
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct IUnknown {
   static constexpr const IID& iid = IID_IUnknown;
   virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
   virtual ULONG AddRef() = 0;
   virtual ULONG Release() = 0;
-
-  template <class I>
-  HRESULT QueryInterface(I** pp) {
-    return QueryInterface(I::iid, reinterpret_cast<void**>(pp));
-  }
 
  protected:
   ~IUnknown() = default;
@@ -50,7 +46,8 @@ template <class I>
 class CComPtr {
  public:
   CComPtr() = default;
-  CComPtr(I* p) : p_(p) {  // NOLINT(google-explicit-constructor): takes a new reference, like the original
+  // Takes a new reference.
+  explicit CComPtr(I* p) : p_(p) {
     if (p_) p_->AddRef();
   }
   CComPtr(const CComPtr& o) : CComPtr(o.p_) {}

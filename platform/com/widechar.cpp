@@ -11,9 +11,12 @@ namespace {
 
 std::string IconvName(int codePage) {
   switch (codePage) {
-    case CP_UTF8: return "UTF-8";
-    case 20127: return "ASCII";
-    default: return "CP" + std::to_string(codePage);
+    case CP_UTF8:
+      return "UTF-8";
+    case 20127:
+      return "ASCII";
+    default:
+      return "CP" + std::to_string(codePage);
   }
 }
 

@@ -106,16 +106,18 @@ TEST_F(CFakeCameraTest, WrongCountMissingAndMismatchedArgumentsAreRefused) {
   EXPECT_EQ(argErr, 0u);
   EXPECT_EQ(Call(2, {CComVariant(u"two")}), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(excep.description, "Type mismatch. (argument 1)");
-  EXPECT_EQ(Call(5, {CComVariant(u"10.0.0.1"), CComVariant(SHORT{5004}), CComVariant::Null(), CComVariant(u"x")}),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(
+      Call(5, {CComVariant(u"10.0.0.1"), CComVariant(SHORT{5004}), CComVariant::Null(), CComVariant(u"x")}),
+      DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argErr, 2u);
   EXPECT_EQ(camera.m_sDevice, 99);
   EXPECT_TRUE(camera.m_strPeer.empty());
 }
 
 TEST_F(CFakeCameraTest, ArgumentsArriveInCallOrder) {
-  ASSERT_EQ(Call(5, {CComVariant(u"10.0.0.1"), CComVariant(u"5004"), CComVariant(u"a.avi"), CComVariant(u"Li")}),
-            S_OK);
+  ASSERT_EQ(
+      Call(5, {CComVariant(u"10.0.0.1"), CComVariant(u"5004"), CComVariant(u"a.avi"), CComVariant(u"Li")}),
+      S_OK);
   EXPECT_EQ(camera.m_strPeer, "10.0.0.1:5004 a.avi Li");
   EXPECT_EQ(result.vt, VT_I4);
   EXPECT_EQ(result.lVal, 7);
@@ -198,7 +200,8 @@ TEST_F(CFakeCameraTest, ARowForAnotherClassOrOtherTypesIsNeverCalled) {
 TEST(DispatchTableCheckTest, RejectsRowsThatDisagreeWithTheirMembers) {
   constexpr DispatchEntry paramTypes[] = {{2, "Connect", {VT_I4}, VT_BOOL, &Bind<&CFakeCamera::Connect>}};
   constexpr DispatchEntry paramCount[] = {{2, "Connect", {}, VT_BOOL, &Bind<&CFakeCamera::Connect>}};
-  constexpr DispatchEntry resultType[] = {{4, "GetLastError", {}, VT_BOOL, &Bind<&CFakeCamera::GetLastError>}};
+  constexpr DispatchEntry resultType[] = {
+      {4, "GetLastError", {}, VT_BOOL, &Bind<&CFakeCamera::GetLastError>}};
   constexpr DispatchEntry voidResult[] = {{3, "SetName", {VT_BSTR}, VT_I4, &Bind<&CFakeCamera::SetName>}};
   constexpr DispatchEntry sameId[] = {{1, "Open", {}, VT_BOOL, &Bind<&CFakeCamera::Open>},
                                       {1, "Open2", {}, VT_BOOL, &Bind<&CFakeCamera::Open>}};

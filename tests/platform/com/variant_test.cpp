@@ -71,7 +71,10 @@ TEST(WideCharTest, ConvertsToTheAnsiCodePageWithDefaultCharacterForTheRest) {
   EXPECT_EQ(WideToMultiByte({lone, 3}, CP_UTF8), "x?y");
   // A byte that starts no character, or a character cut off at the end, becomes U+FFFD and the
   // rest still converts.
-  EXPECT_EQ(MultiByteToWide("\xFF" "a", 936), u"\uFFFDa");
+  EXPECT_EQ(MultiByteToWide("\xFF"
+                            "a",
+                            936),
+            u"\uFFFDa");
   EXPECT_EQ(MultiByteToWide("a\xD6", 936), u"a\uFFFD");
   EXPECT_EQ(WideToUtf8(Utf8ToWide("\xE4\xB8\xAD")), "\xE4\xB8\xAD");
 }

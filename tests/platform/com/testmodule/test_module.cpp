@@ -58,8 +58,8 @@ class CCounterFactory final : public COleObjectFactory {
   BOOL UpdateRegistry(BOOL bRegister) override {
     if (!bRegister) return AfxOleUnregisterClass(GetClassID(), GetProgID());
     return AfxOleRegisterControlClass(AfxGetModuleFileName(reinterpret_cast<const void*>(&CreateCounter)),
-                                      GetClassID(), GetProgID(), "QvTest Counter", 1, afxRegApartmentThreading,
-                                      0x20191, kLibid, 1, 0);
+                                      GetClassID(), GetProgID(), "QvTest Counter", 1,
+                                      afxRegApartmentThreading, 0x20191, kLibid, 1, 0);
   }
 };
 
@@ -71,7 +71,9 @@ QV_DLL_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
   return AfxDllGetClassObject(clsid, riid, ppv);
 }
 QV_DLL_EXPORT HRESULT DllCanUnloadNow() { return AfxDllCanUnloadNow(); }
-QV_DLL_EXPORT HRESULT DllRegisterServer() { return COleObjectFactory::UpdateRegistryAll(TRUE) ? S_OK : SELFREG_E_CLASS; }
+QV_DLL_EXPORT HRESULT DllRegisterServer() {
+  return COleObjectFactory::UpdateRegistryAll(TRUE) ? S_OK : SELFREG_E_CLASS;
+}
 QV_DLL_EXPORT HRESULT DllUnregisterServer() {
   return COleObjectFactory::UpdateRegistryAll(FALSE) ? S_OK : SELFREG_E_CLASS;
 }
