@@ -40,31 +40,8 @@ BOOL CQuelvoraCtrl::StopSend() {
   return FALSE;
 }
 
-BOOL CQuelvoraCtrl::RecvVideo() {
-  if (m_bReceiving) {
-    m_nErrorID = ERR_ALREADY_RECEIVING;
-    return FALSE;
-  }
-  return FALSE;
-}
-
-BOOL CQuelvoraCtrl::StopRecv() {
-  if (!m_bReceiving) {
-    m_nErrorID = ERR_NOT_RECEIVING;
-    return FALSE;
-  }
-  return FALSE;
-}
-
 BOOL CQuelvoraCtrl::SetLocalIPAddress(LPCTSTR, short) { return FALSE; }
 long CQuelvoraCtrl::SetRemoteIPAddress(LPCTSTR, short) { return -1; }
 BOOL CQuelvoraCtrl::UseSameSocketForSendAndRecv(long) { return FALSE; }
 BOOL CQuelvoraCtrl::SendFakeVideo(short) { return FALSE; }
 void CQuelvoraCtrl::ShowFullScreen() {}
-long CQuelvoraCtrl::AddClient(LPCTSTR, short, LPCTSTR, LPCTSTR) { return -1; }
-BOOL CQuelvoraCtrl::RemoveClient(long) { return FALSE; }
-BOOL CQuelvoraCtrl::RemoveClientAll() { return FALSE; }
-BOOL CQuelvoraCtrl::Forward(long, long) { return FALSE; }
-BOOL CQuelvoraCtrl::UnForward(long, long) { return FALSE; }
-BOOL CQuelvoraCtrl::UnForwardAll() { return FALSE; }
-BOOL CQuelvoraCtrl::ShowClient(long) { return FALSE; }
