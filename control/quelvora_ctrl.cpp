@@ -45,8 +45,16 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
     return;
   }
 
-  // Step 4: the side and the popup menu.
+  // Step 4: the side, the receive-side buffers and the popup menu.
   m_nCodeOrDecode = 0;
+  m_sockRecv = winsock::INVALID_SOCKET;
+  m_pRecvBuffer = std::make_unique<BYTE[]>(kDatagramBufferSize);
+  m_pPictureBuffer = std::make_unique<BYTE[]>(kPictureBufferSize);
+  m_pAssemblyBuffer = std::make_unique<BYTE[]>(kAssemblyBufferSize);
+  m_displayAssembly.pBuffer = m_pAssemblyBuffer.get();
+  m_displayAssembly.nLength = 0;
+  m_pFullScreenDlg = nullptr;
+  m_bFullScreen = 0;
   m_menuPopup.CreatePopupMenu();
 
   // Step 5: the socket library, version 1.1.
@@ -78,14 +86,25 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
     }
     m_bCaptureOpen = 0;
   }
+  // Step 2: receiving stops as StopRecv stops it.
+  if (m_bReceiving) StopRecv();
   // A control whose start-up stopped early releases only what it acquired.
   if (m_eStage != ConstructionStage::CodecFailed) {
+    // Step 3: the receive-side buffers.
+    m_displayAssembly.pBuffer = nullptr;
+    m_pRecvBuffer.reset();
+    m_pPictureBuffer.reset();
+    m_pAssemblyBuffer.reset();
     // Step 4: the menu.
     m_menuPopup.DestroyMenu();
   }
   if (m_eStage == ConstructionStage::Complete) {
     // Step 5: the socket library.
     winsock::WSACleanup();
+  }
+  // Step 6: every client, with its recording file and decoder.
+  RemoveClientAll();
+  if (m_eStage == ConstructionStage::Complete) {
     // Step 7: the recording library.
     AVI_Exit();
   }
@@ -99,9 +118,11 @@ void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) 
   TextOutA(dc, 10, 10, "No Signal", 9);
 }
 
-void CQuelvoraCtrl::OnSize(UINT type, int cx, int cy) { COleControl::OnSize(type, cx, cy); }
-
-void CQuelvoraCtrl::OnTimer(UINT_PTR idEvent) { COleControl::OnTimer(idEvent); }
+void CQuelvoraCtrl::OnSize(UINT type, int cx, int cy) {
+  // On the receive side received pictures follow the window's size.
+  if (m_nCodeOrDecode == DECODE_SIDE) GetClientRect(&m_rcDraw);
+  COleControl::OnSize(type, cx, cy);
+}
 
 void CQuelvoraCtrl::OnRButtonDown(UINT flags, POINT point) {
   POINT cursor;

@@ -12,6 +12,11 @@
 #include "control/about_dlg.h"
 #include "net/endpoint.h"
 #include "net/header_counters.h"
+#include "net/client_table.h"
+#include "net/endpoint.h"
+#include "net/header_counters.h"
+#include "net/reassembly.h"
+#include "platform/drawdib/drawdib.h"
 #include "platform/kernel/windef.h"
 #include "platform/ui/cstring.h"
 #include "platform/ui/dialog.h"
@@ -20,6 +25,8 @@
 
 constexpr UINT ID_CANCEL_FULL_SCREEN = 111;
 constexpr UINT ID_FULL_SCREEN = 112;
+
+class CFullScreenDlg;
 
 class CQuelvoraCtrl : public COleControl {
  public:
@@ -149,6 +156,39 @@ class CQuelvoraCtrl : public COleControl {
   void StopSending();
   // Gives back what a send start holds: socket, encoder, buffers.
   void ReleaseSendResources();
+
+  // ---- Receive side: sockets, buffers, display decoder, drawing ----
+  // Held from RecvVideo to StopRecv: the receive socket (or a share of the shared socket), the
+  // announcement socket at the receive port + 1, the DrawDib handle, the window's device context.
+  winsock::SOCKET m_sockRecv = winsock::INVALID_SOCKET;
+  winsock::SOCKET m_sockAnnounce = winsock::INVALID_SOCKET;
+  BOOL m_bRecvSocketShared = 0;  // the receive socket is a share of the shared socket
+  HDRAWDIB m_hDrawDib = nullptr;
+  HDC m_hRecvDC = nullptr;
+  // Where received pictures are drawn: the client rectangle at RecvVideo, and on resize while the
+  // side is 2.
+  RECT m_rcDraw{};
+  // Allocated with the control: every datagram read lands in the receive buffer; the picture
+  // buffer holds the last decoded picture (bottom row first); the display assembly's buffer.
+  std::unique_ptr<BYTE[]> m_pRecvBuffer;
+  std::unique_ptr<BYTE[]> m_pPictureBuffer;
+  std::unique_ptr<BYTE[]> m_pAssemblyBuffer;
+  FrameAssembly m_displayAssembly;
+  // The display decoder (from RecvVideo to StopRecv) and its per-frame block.
+  xvid21::XVID_DEC_PARAM m_xvidDecParam{};
+  xvid21::XVID_DEC_FRAME m_xvidDecFrame{};
+  // The full-screen view while it is open: pictures go to it instead of the control's window.
+  CFullScreenDlg* m_pFullScreenDlg = nullptr;
+  BOOL m_bFullScreen = 0;
+
+  // The receive tick's parts: keep-alive and announcement, then reading both sockets until empty.
+  void SendKeepAliveAndAnnouncement();
+  void DrainReceiveSockets();
+  // Gives back what RecvVideo took: sockets (the shared share included), DrawDib, decoder, DC.
+  void ReleaseReceiveResources();
+
+  // ---- Client table: the peers told apart by address and port ----
+  ClientTable m_clients;
 
  protected:
   void OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) override;

@@ -1,8 +1,10 @@
 #include "net/client_table.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
+
+#include "platform/winsock/winsock.h"
+
+using namespace winsock;
 
 namespace {
 
@@ -41,8 +43,8 @@ void ClientTable::Occupy(int id, const char* szIP, USHORT usPort, const char* sz
   if (szClientName != nullptr) CopyCut(record.szClientName, kClientNameSize, szClientName);
   record.bInUse = TRUE;
   record.lForwardSource = -1;
-  // An unreadable text gives INADDR_NONE, 255.255.255.255, which no sender has.
-  record.ulAddress = ntohl(szIP != nullptr ? inet_addr(szIP) : INADDR_NONE);
+  // A null or unreadable text gives INADDR_NONE, 255.255.255.255, which no sender has.
+  record.ulAddress = ntohl(inet_addr(szIP));
   record.usPort = usPort;
   record.recording.nCurrentSequence = 0;
   record.recording.nLastSequence = 0;

@@ -10,13 +10,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/xvid21.h"
 #include "net/reassembly.h"
+#include "platform/avifile/avifile.h"
 #include "platform/kernel/windef.h"
-
-struct IAVIFile;
-struct IAVIStream;
-using PAVIFILE = IAVIFile*;
-using PAVISTREAM = IAVIStream*;
 
 constexpr int kClientRecords = 31;
 constexpr int kMaxClientID = 30;
@@ -34,7 +31,9 @@ struct ClientRecord {
   LONG lFramesWritten = 1;   // sample position of the next recorded frame
   LONG lForwardSource = -1;  // the client ID relayed to this client; -1: none
   FrameAssembly recording;   // the recording path's frame
-  void* hDecoder = nullptr;  // the client's own decoder; none unless it records
+  // The client's own decoder (handle none unless it records) and its per-frame block.
+  xvid21::XVID_DEC_PARAM xvidDecParam{};
+  xvid21::XVID_DEC_FRAME xvidDecFrame{};
 };
 
 // A few client IDs in ascending order, without allocating.
@@ -93,7 +92,7 @@ class ClientTable {
   // frame: `onFrame(record, keyFrame)` then decodes and writes the record's assembly, after
   // which its assembly is emptied.
   template <typename OnFrame>
-  void RunRecordingPath(ULONG ulAddress, USHORT usPort, const DatagramHeader& header,
+  void RunRecordingPath(ULONG ulAddress, USHORT usPort, const ParsedDatagram& header,
                         const std::uint8_t* data, bool bWholeDatagramFrames, OnFrame&& onFrame);
 
  private:
@@ -102,14 +101,14 @@ class ClientTable {
 };
 
 template <typename OnFrame>
-void ClientTable::RunRecordingPath(ULONG ulAddress, USHORT usPort, const DatagramHeader& header,
+void ClientTable::RunRecordingPath(ULONG ulAddress, USHORT usPort, const ParsedDatagram& header,
                                    const std::uint8_t* data, bool bWholeDatagramFrames, OnFrame&& onFrame) {
   for (ClientRecord& record : m_aRecords) {
     if (!record.bInUse || record.ulAddress != ulAddress || record.usPort != usPort) continue;
     if (record.pAviFile == nullptr) return;
     if (RecordDatagram(record.recording, header, data, bWholeDatagramFrames) != RecordStep::kComplete)
       continue;
-    onFrame(record, header.keyFrame);
+    onFrame(record, header.marker);
     record.recording.nLength = 0;
     return;
   }

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr std::size_t kFixedHeaderSize = 12;
-
 // Starts a new frame when the sequence number changes; the old partial frame is lost.
 void BeginFrameIfNew(FrameAssembly& assembly, std::uint16_t sequence) {
   if (sequence == assembly.nCurrentSequence) return;
@@ -16,7 +14,7 @@ void BeginFrameIfNew(FrameAssembly& assembly, std::uint16_t sequence) {
 
 // Appends the payload when it fits in the rest of the buffer; otherwise the partial frame is
 // thrown away. False when it did not fit.
-bool Append(FrameAssembly& assembly, const DatagramHeader& header, const std::uint8_t* data) {
+bool Append(FrameAssembly& assembly, const ParsedDatagram& header, const std::uint8_t* data) {
   if (header.payloadLength > kAssemblyBufferSize - static_cast<std::size_t>(assembly.nLength)) {
     assembly.nLength = 0;
     return false;
@@ -28,50 +26,32 @@ bool Append(FrameAssembly& assembly, const DatagramHeader& header, const std::ui
   return true;
 }
 
-bool HoldsWholeFrame(const FrameAssembly& assembly, const DatagramHeader& header) {
+bool HoldsWholeFrame(const FrameAssembly& assembly, const ParsedDatagram& header) {
   return header.frameLength == static_cast<std::uint32_t>(assembly.nLength);
 }
 
 }  // namespace
-
-std::optional<DatagramHeader> ReadDatagramHeader(const std::uint8_t* data, std::size_t length) {
-  if (length < kFixedHeaderSize) return std::nullopt;
-  DatagramHeader h;
-  h.version = data[0] >> 6;
-  h.padding = (data[0] & 0x20) != 0;
-  h.extension = (data[0] & 0x10) != 0;
-  h.csrcCount = data[0] & 0x0F;
-  h.payloadOffset = kFixedHeaderSize + 4u * h.csrcCount;
-  if (length < h.payloadOffset) return std::nullopt;
-  h.keyFrame = (data[1] & 0x80) != 0;
-  h.payloadType = data[1] & 0x7F;
-  h.sequence = static_cast<std::uint16_t>((data[2] << 8) | data[3]);
-  h.frameLength = (static_cast<std::uint32_t>(data[8]) << 24) | (static_cast<std::uint32_t>(data[9]) << 16) |
-                  (static_cast<std::uint32_t>(data[10]) << 8) | data[11];
-  h.payloadLength = length - h.payloadOffset;
-  return h;
-}
 
 bool IsWholeDatagramCompressType(const char* compressType) {
   return compressType != nullptr &&
          (std::strcmp(compressType, "H.261") == 0 || std::strcmp(compressType, "H.263") == 0);
 }
 
-DisplayStep DisplayDatagram(FrameAssembly& assembly, const DatagramHeader& header, const std::uint8_t* data,
+DisplayStep DisplayDatagram(FrameAssembly& assembly, const ParsedDatagram& header, const std::uint8_t* data,
                             std::size_t length, bool bWholeDatagramFrames) {
   if (length > kDatagramBufferSize) return DisplayStep::kDropped;
   if (header.version != 2 || header.padding || header.extension) return DisplayStep::kDropped;
-  if (header.payloadType != kRecvPayloadTypeH263 && header.payloadType != kRecvPayloadTypeH261 &&
-      header.payloadType != kRecvPayloadTypeMpeg4) {
+  if (header.payloadType != kPayloadTypeH263 && header.payloadType != kPayloadTypeH261 &&
+      header.payloadType != kPayloadTypeMpeg4) {
     return DisplayStep::kDropped;
   }
   // A keep-alive without a user name; one with the name goes on with an empty payload.
-  if (length == kFixedHeaderSize) return DisplayStep::kDropped;
+  if (length == kVideoHeaderSize) return DisplayStep::kDropped;
   if (assembly.nLength >= kDisplayAssemblyLimit) {
     assembly.nLength = 0;
     return DisplayStep::kDropped;
   }
-  if (assembly.nLastSequence == 0 && !header.keyFrame) return DisplayStep::kDropped;
+  if (assembly.nLastSequence == 0 && !header.marker) return DisplayStep::kDropped;
 
   // In full integer width: 0 after 65535 is a gap.
   const bool bGap = assembly.nLastSequence + 1 != header.sequence;
@@ -81,17 +61,17 @@ DisplayStep DisplayDatagram(FrameAssembly& assembly, const DatagramHeader& heade
 
   assembly.nLastSequence = header.sequence;
   if (bWholeDatagramFrames) return DisplayStep::kDraw;
-  if (bGap && !header.keyFrame) {
+  if (bGap && !header.marker) {
     assembly.nLastSequence = 0;
     return DisplayStep::kWaitForKeyFrame;
   }
   return DisplayStep::kDecode;
 }
 
-RecordStep RecordDatagram(FrameAssembly& assembly, const DatagramHeader& header, const std::uint8_t* data,
+RecordStep RecordDatagram(FrameAssembly& assembly, const ParsedDatagram& header, const std::uint8_t* data,
                           bool bWholeDatagramFrames) {
   BeginFrameIfNew(assembly, header.sequence);
-  if (assembly.nLastSequence == 0 && !header.keyFrame) return RecordStep::kWaiting;
+  if (assembly.nLastSequence == 0 && !header.marker) return RecordStep::kWaiting;
   if (!Append(assembly, header, data)) return RecordStep::kOverflow;
   assembly.nLastSequence = header.sequence;
   if (!bWholeDatagramFrames && !HoldsWholeFrame(assembly, header)) return RecordStep::kIncomplete;

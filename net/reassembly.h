@@ -1,5 +1,5 @@
-// Reassembly of received frames: how the receive loop reads a datagram and how the payloads of
-// one frame are put back together, once for the display and once per recording client.
+// Reassembly of received frames: how the payloads of one frame are put back together, once for
+// the display and once per recording client.
 //
 // The wire carries no fragment number: datagrams with one sequence number are appended in
 // arrival order until their bytes add up to the frame length of the header. A frame whose
@@ -8,7 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+
+#include "net/video_packet.h"
 
 // Every datagram, packet and assembly buffer holds this many bytes.
 constexpr std::size_t kAssemblyBufferSize = 100000;
@@ -17,28 +18,6 @@ constexpr std::size_t kDatagramBufferSize = 100000;
 constexpr int kDisplayAssemblyLimit = 97952;
 // The picture buffer: the last decoded picture, 704 x 576 at 3 bytes per pixel.
 constexpr std::size_t kPictureBufferSize = 704 * 576 * 3;
-
-constexpr std::uint8_t kRecvPayloadTypeH261 = 31;
-constexpr std::uint8_t kRecvPayloadTypeMpeg4 = 33;
-constexpr std::uint8_t kRecvPayloadTypeH263 = 34;
-
-// What the receiver reads from a datagram's header.
-struct DatagramHeader {
-  std::uint8_t version = 0;  // top two bits of byte 0
-  bool padding = false;
-  bool extension = false;
-  std::uint8_t csrcCount = 0;
-  bool keyFrame = false;  // the marker bit
-  std::uint8_t payloadType = 0;
-  std::uint16_t sequence = 0;
-  std::uint32_t frameLength = 0;  // bytes 8-11, big-endian
-  std::size_t payloadOffset = 0;  // 12 + 4 x CC: CSRC words (the user name) are skipped unread
-  std::size_t payloadLength = 0;  // to the end of the datagram
-};
-
-// Nothing when the datagram is shorter than 12 + 4 x CC bytes: it has no payload, and both
-// receive paths drop it (forwarding still passes it on).
-std::optional<DatagramHeader> ReadDatagramHeader(const std::uint8_t* data, std::size_t length);
 
 // The compress types "H.261" and "H.263" (exact, case-sensitive) make every datagram a whole
 // frame; any other text reads the stream as MPEG-4.
@@ -63,8 +42,9 @@ enum class DisplayStep {
   kDraw,             // H.261/H.263: draw the picture buffer as it is, without decoding
 };
 
-// One datagram through the display path. `header` is ReadDatagramHeader's answer for `data`.
-DisplayStep DisplayDatagram(FrameAssembly& assembly, const DatagramHeader& header, const std::uint8_t* data,
+// One datagram through the display path. `header` is ParseDatagram's answer for `data`;
+// a datagram it refuses (shorter than its header) is dropped by both paths.
+DisplayStep DisplayDatagram(FrameAssembly& assembly, const ParsedDatagram& header, const std::uint8_t* data,
                             std::size_t length, bool bWholeDatagramFrames);
 
 // After kDecode, when the decoder reported failure: nothing is drawn, and the display waits for
@@ -82,5 +62,5 @@ enum class RecordStep {
 
 // Steps 3 to 6 of the recording path for one client's assembly. It looks at no version,
 // padding, extension or payload type, and knows no sequence gap.
-RecordStep RecordDatagram(FrameAssembly& assembly, const DatagramHeader& header, const std::uint8_t* data,
+RecordStep RecordDatagram(FrameAssembly& assembly, const ParsedDatagram& header, const std::uint8_t* data,
                           bool bWholeDatagramFrames);

@@ -25,3 +25,16 @@ const DialogTemplate& AboutDialogTemplate() {
   }();
   return t;
 }
+
+const DialogTemplate& FullScreenDialogTemplate() {
+  static const DialogTemplate t = [] {
+    DialogTemplate d;
+    d.style = WS_POPUP | DS_SETFONT;
+    d.cx = 187;
+    d.cy = 103;
+    d.fontFace = "System";
+    d.pointSize = 10;
+    return d;
+  }();
+  return t;
+}

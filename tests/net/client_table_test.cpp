@@ -201,7 +201,7 @@ class RecordingPathOverTable : public ClientTableTest {
   std::vector<std::pair<int, bool>> Feed(const TestDatagram& d, ULONG address = k10_1_2_3,
                                          USHORT port = 5000) {
     const std::vector<std::uint8_t> bytes = d.Bytes();
-    auto h = ReadDatagramHeader(bytes.data(), bytes.size());
+    auto h = ParseDatagram(bytes.data(), bytes.size());
     std::vector<std::pair<int, bool>> frames;
     table.RunRecordingPath(address, port, *h, bytes.data(), false, [&](ClientRecord& r, bool key) {
       frames.emplace_back(static_cast<int>(&r - &table[0]), key);

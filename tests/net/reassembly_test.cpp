@@ -8,49 +8,6 @@
 
 namespace {
 
-TEST(ReadDatagramHeader, ReadsEveryFieldAndSkipsTheCsrcWords) {
-  TestDatagram d;
-  d.byte0 = 0x84;  // CC 4: the user name
-  d.keyFrame = true;
-  d.sequence = 0x1234;
-  d.frameLength = 0x000103E8;
-  d.payload = {1, 2, 3};
-  const std::vector<std::uint8_t> bytes = d.Bytes();
-  auto h = ReadDatagramHeader(bytes.data(), bytes.size());
-  ASSERT_TRUE(h);
-  EXPECT_EQ(h->version, 2);
-  EXPECT_FALSE(h->padding);
-  EXPECT_FALSE(h->extension);
-  EXPECT_EQ(h->csrcCount, 4);
-  EXPECT_TRUE(h->keyFrame);
-  EXPECT_EQ(h->payloadType, 33);
-  EXPECT_EQ(h->sequence, 0x1234);
-  EXPECT_EQ(h->frameLength, 0x000103E8u);
-  EXPECT_EQ(h->payloadOffset, 28u);
-  EXPECT_EQ(h->payloadLength, 3u);
-
-  const std::uint8_t flags[12] = {0x70, 0x7F};  // version 1, padding, extension, no marker
-  h = ReadDatagramHeader(flags, sizeof flags);
-  ASSERT_TRUE(h);
-  EXPECT_EQ(h->version, 1);
-  EXPECT_TRUE(h->padding);
-  EXPECT_TRUE(h->extension);
-  EXPECT_FALSE(h->keyFrame);
-  EXPECT_EQ(h->payloadType, 0x7F);
-}
-
-TEST(ReadDatagramHeader, ShorterThanTheHeaderAndItsCsrcWordsHasNoPayload) {
-  std::vector<std::uint8_t> bytes(12 + 4 * 15, 0);
-  bytes[0] = 0x8F;  // CC 15: 72 bytes of header
-  EXPECT_FALSE(ReadDatagramHeader(bytes.data(), 11));
-  EXPECT_FALSE(ReadDatagramHeader(bytes.data(), 71));
-  auto h = ReadDatagramHeader(bytes.data(), 72);
-  ASSERT_TRUE(h);
-  EXPECT_EQ(h->payloadOffset, 72u);
-  EXPECT_EQ(h->payloadLength, 0u);
-  EXPECT_FALSE(ReadDatagramHeader(bytes.data(), 0));
-}
-
 TEST(CompressType, OnlyTheExactH26xTextsMakeWholeDatagramFrames) {
   EXPECT_TRUE(IsWholeDatagramCompressType("H.261"));
   EXPECT_TRUE(IsWholeDatagramCompressType("H.263"));
@@ -70,7 +27,7 @@ class DisplayPath : public ::testing::Test {
  protected:
   DisplayStep Feed(const TestDatagram& d) { return FeedBytes(d.Bytes()); }
   DisplayStep FeedBytes(const std::vector<std::uint8_t>& bytes) {
-    auto h = ReadDatagramHeader(bytes.data(), bytes.size());
+    auto h = ParseDatagram(bytes.data(), bytes.size());
     if (!h) return DisplayStep::kDropped;
     return DisplayDatagram(display, *h, bytes.data(), bytes.size(), bWholeDatagramFrames);
   }
@@ -311,7 +268,7 @@ class RecordingPath : public ::testing::Test {
  protected:
   RecordStep Feed(const TestDatagram& d) {
     const std::vector<std::uint8_t> bytes = d.Bytes();
-    auto h = ReadDatagramHeader(bytes.data(), bytes.size());
+    auto h = ParseDatagram(bytes.data(), bytes.size());
     return RecordDatagram(recording, *h, bytes.data(), bWholeDatagramFrames);
   }
   Assembly recording;

@@ -1,0 +1,243 @@
+// Receiving: RecvVideo, StopRecv and the receive timer's tick.
+#include <cstring>
+
+#include "codec/frame_decoder.h"
+#include "control/error_table.h"
+#include "control/quelvora_ctrl.h"
+#include "display/full_screen_dlg.h"
+#include "net/learned_address.h"
+#include "net/receive_datagram.h"
+#include "net/receive_tick.h"
+#include "net/shared_socket.h"
+#include "net/udp_socket.h"
+#include "net/video_packet.h"
+#include "platform/kernel/kernel.h"
+#include "platform/ui/msgbox.h"
+#include "recording/avi_writer.h"
+
+using namespace winsock;
+
+namespace {
+
+// Where one datagram's processing leaves the control: the receive socket, the AVI files and the
+// control's window or the full-screen view.
+class ControlEffects : public ReceiveEffects {
+ public:
+  explicit ControlEffects(CQuelvoraCtrl& control) : m_control(control) {}
+
+  void Forward(const ClientRecord& destination, const std::uint8_t* data, std::size_t length) override {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(destination.usPort);
+    to.sin_addr.s_addr = htonl(destination.ulAddress);
+    sendto(m_control.m_sockRecv, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+
+  void WriteRecordedFrame(ClientRecord& client, std::size_t nPictureBytes, bool bKeyFrame) override {
+    AVI_RecordFrame(client.pAviStream, &client.lFramesWritten, m_control.m_pPictureBuffer.get(),
+                    static_cast<LONG>(nPictureBytes), bKeyFrame);
+  }
+
+  void DrawPicture() override {
+    const int width = m_control.m_nVideoOutWidth;
+    const int height = m_control.m_nVideoOutHeight;
+    if (m_control.m_bFullScreen && m_control.m_pFullScreenDlg != nullptr) {
+      m_control.m_pFullScreenDlg->DrawFrame(m_control.m_pPictureBuffer.get(), width, height);
+      return;
+    }
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(width * height * 3);
+    // The client rectangle's left and top are 0, so right and bottom are its width and height.
+    const RECT& rc = m_control.m_rcDraw;
+    DrawDibDraw(m_control.m_hDrawDib, m_control.m_hRecvDC, rc.left, rc.top, rc.right, rc.bottom, &header,
+                m_control.m_pPictureBuffer.get(), 0, 0, width, height, 0);
+  }
+
+ private:
+  CQuelvoraCtrl& m_control;
+};
+
+bool IsOpen(SOCKET s) { return !IsNoSocket(s); }
+
+}  // namespace
+
+ReceiveTickCounters& TheReceiveTickCounters() {
+  static ReceiveTickCounters counters;
+  return counters;
+}
+
+BOOL CQuelvoraCtrl::RecvVideo() {
+  // The context of the window is taken on every call; the one it replaces is given back.
+  if (m_hRecvDC != nullptr) ReleaseDC(m_hRecvDC);
+  m_hRecvDC = GetDC();
+  GetClientRect(&m_rcDraw);
+
+  if (m_bReceiving) {
+    m_nErrorID = ERR_ALREADY_RECEIVING;
+    return FALSE;
+  }
+  // A control whose construction stopped early has no buffers to receive into.
+  if (!m_pRecvBuffer) return FALSE;
+
+  const Endpoint local = m_endpoints.recvLocal.Load();
+  m_bRecvSocketShared = m_bSameSocket;
+  if (m_bRecvSocketShared) {
+    // A socket that already has holders drops what was queued before reception started.
+    m_sockRecv = TheSharedSocketTable().Acquire(m_endpoints.recvLocal, /*drainQueued=*/true);
+  } else {
+    m_sockRecv = CreateUdpSocketOn(local);
+  }
+  if (IsNoSocket(m_sockRecv)) {
+    m_sockRecv = INVALID_SOCKET;
+    if (m_bShowErrorDialog) AfxMessageBox(kTextRecvSocketFailed, MB_OK);
+    ReleaseReceiveResources();
+    return FALSE;
+  }
+
+  m_sockAnnounce = CreateUdpSocket(ntohl(local.Address()), static_cast<USHORT>(local.usPort + 1));
+  m_hDrawDib = DrawDibOpen();
+
+  // An output size larger than the picture buffer could be neither decoded nor drawn.
+  if (PictureBytes(m_nVideoOutWidth, m_nVideoOutHeight) == 0 ||
+      codec::CreateDecoder(&m_xvidDecParam, m_nVideoOutWidth, m_nVideoOutHeight) != xvid21::XVID_ERR_OK) {
+    ReleaseReceiveResources();
+    return FALSE;
+  }
+
+  m_bReceiving = 1;
+  SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
+  m_displayAssembly.nLastSequence = 0;
+  m_displayAssembly.nCurrentSequence = 0;
+  return TRUE;
+}
+
+BOOL CQuelvoraCtrl::StopRecv() {
+  if (!m_bReceiving) {
+    m_nErrorID = ERR_NOT_RECEIVING;
+    return FALSE;
+  }
+  KillTimer(kRecvTimerID);
+  ReleaseReceiveResources();
+  // Repaint with the idle picture in place of the last received frame.
+  ShowWindow(SW_HIDE);
+  ShowWindow(SW_SHOW);
+  m_bReceiving = 0;
+  m_clients.RewindRecordings();
+  return TRUE;
+}
+
+void CQuelvoraCtrl::ReleaseReceiveResources() {
+  if (IsOpen(m_sockRecv)) {
+    // Given back the way it was taken, even if same-socket mode came on since.
+    if (m_bRecvSocketShared) {
+      TheSharedSocketTable().Release();
+    } else {
+      closesocket(m_sockRecv);
+    }
+  }
+  m_sockRecv = INVALID_SOCKET;
+  if (m_sockAnnounce != INVALID_SOCKET) {
+    closesocket(m_sockAnnounce);
+    m_sockAnnounce = INVALID_SOCKET;
+  }
+  if (m_hDrawDib != nullptr) {
+    DrawDibClose(m_hDrawDib);
+    m_hDrawDib = nullptr;
+  }
+  codec::DestroyDecoder(&m_xvidDecParam);
+  if (m_hRecvDC != nullptr) {
+    ReleaseDC(m_hRecvDC);
+    m_hRecvDC = nullptr;
+  }
+}
+
+void CQuelvoraCtrl::OnTimer(UINT_PTR /*idEvent*/) {
+  // Stopped for the length of the tick, so that ticks never overlap (a message box of the AVI
+  // writer runs a nested loop).
+  KillTimer(kRecvTimerID);
+  if (m_bReceiving) {
+    SendKeepAliveAndAnnouncement();
+    DrainReceiveSockets();
+  }
+  Default();
+  SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
+}
+
+void CQuelvoraCtrl::SendKeepAliveAndAnnouncement() {
+  char szUserName[256];
+  CopyUserName(szUserName);
+  std::uint8_t packet[kVideoHeaderSizeWithName];
+
+  if (TheReceiveTickCounters().KeepAliveDue() && IsOpen(m_sockSend)) {
+    const std::size_t length =
+        WriteKeepAlivePacket(packet, static_cast<const char*>(m_strCompressType), m_headerCounters.Load(), szUserName);
+    const sockaddr_in to = DestinationOf(m_endpoints.sendRemote.Load());
+    sendto(m_sockSend, reinterpret_cast<const char*>(packet), static_cast<int>(length), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+
+  if (m_sockAnnounce != INVALID_SOCKET && TheReceiveTickCounters().AnnouncementDue()) {
+    const std::size_t length = WriteNameAnnouncement(packet, szUserName);
+    const sockaddr_in to = AnnouncementDestinationOf(m_endpoints.recvRemote.Load());
+    sendto(m_sockAnnounce, reinterpret_cast<const char*>(packet), static_cast<int>(length), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+}
+
+void CQuelvoraCtrl::DrainReceiveSockets() {
+  char* const buffer = reinterpret_cast<char*>(m_pRecvBuffer.get());
+  ControlEffects effects(*this);
+  const DWORD start = GetTickCount();
+
+  // A sender that never pauses would otherwise keep the tick, and the host's whole user
+  // interface, here for good: after the budget the rest waits for the next tick.
+  while (IsOpen(m_sockRecv) && GetTickCount() - start < kRecvDrainBudgetMs) {
+    const bool bAnnounce = m_sockAnnounce != INVALID_SOCKET && m_sockAnnounce != m_sockRecv;
+    FD_SET readable;
+    FD_ZERO(&readable);
+    FD_SET(m_sockRecv, &readable);
+    if (bAnnounce) FD_SET(m_sockAnnounce, &readable);
+    const timeval poll{0, 0};
+    const int ready = select(0, &readable, nullptr, nullptr, &poll);
+    if (ready == 0 || ready == SOCKET_ERROR) break;
+
+    if (bAnnounce && FD_ISSET(m_sockAnnounce, &readable)) {
+      // Answers to the announcements are read and not acted on.
+      if (recvfrom(m_sockAnnounce, buffer, kDatagramBufferSize, 0, nullptr, nullptr) == SOCKET_ERROR) {
+        WSAGetLastError();
+      }
+    }
+    if (!FD_ISSET(m_sockRecv, &readable)) continue;
+
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    const int received =
+        recvfrom(m_sockRecv, buffer, kDatagramBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (received > 0 && m_bSameSocket) LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
+    if (received == SOCKET_ERROR) {
+      WSAGetLastError();
+      continue;
+    }
+    if (received == 0) continue;
+
+    ReceiveState state;
+    state.pClients = &m_clients;
+    state.pDisplay = &m_displayAssembly;
+    state.pDisplayDecoder = &m_xvidDecParam;
+    state.pDisplayFrame = &m_xvidDecFrame;
+    state.pPicture = m_pPictureBuffer.get();
+    state.nOutWidth = m_nVideoOutWidth;
+    state.nOutHeight = m_nVideoOutHeight;
+    state.nShowClient = m_nShowClient;
+    state.bWholeDatagramFrames = IsWholeDatagramCompressType(static_cast<const char*>(m_strCompressType));
+    ProcessDatagram(state, m_pRecvBuffer.get(), static_cast<std::size_t>(received), ntohl(from.sin_addr.s_addr),
+                    ntohs(from.sin_port), effects);
+  }
+}
