@@ -52,7 +52,9 @@ BOOL CQuelvoraCtrl::StartSending() {
   m_pPacketBuffer.reset(new (std::nothrow) BYTE[kPacketBufferSize]);
   m_pFrameBuffer.reset(new (std::nothrow) BYTE[m_nFrameBufferSize]());
   if (!m_pPacketBuffer || !m_pFrameBuffer) {
-    ReleaseSendResources();
+    // Nothing else is held yet (the send socket field may still name a share SendFakeVideo left).
+    m_pPacketBuffer.reset();
+    m_pFrameBuffer.reset();
     AfxMessageBox(kTextMemoryRunOut);
     return FALSE;
   }
