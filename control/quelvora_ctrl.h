@@ -4,7 +4,9 @@
 // idle picture, errors and languages.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -131,6 +133,10 @@ class CQuelvoraCtrl : public COleControl {
   std::unique_ptr<BYTE[]> m_pPacketBuffer;
   std::unique_ptr<BYTE[]> m_pFrameBuffer;
   size_t m_nFrameBufferSize = 0;
+  // Frames the sender encoded and sent whole, and the bytes of their datagrams, for hosts'
+  // figures (read on the UI thread while the streaming thread counts).
+  std::atomic<std::uint64_t> m_nFramesSent{0};
+  std::atomic<std::uint64_t> m_nBytesSent{0};
 
   // What a frame reads of the values the UI thread may change, copied once per frame under
   // m_csSettings.

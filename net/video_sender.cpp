@@ -52,7 +52,9 @@ BOOL CQuelvoraCtrl::StartSending() {
   m_pPacketBuffer.reset(new (std::nothrow) BYTE[kPacketBufferSize]);
   m_pFrameBuffer.reset(new (std::nothrow) BYTE[m_nFrameBufferSize]());
   if (!m_pPacketBuffer || !m_pFrameBuffer) {
-    ReleaseSendResources();
+    // Nothing else is held yet (the send socket field may still name a share SendFakeVideo left).
+    m_pPacketBuffer.reset();
+    m_pFrameBuffer.reset();
     AfxMessageBox(kTextMemoryRunOut);
     return FALSE;
   }
@@ -149,13 +151,17 @@ BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings) {
 
   const sockaddr_in to = DestinationOf(m_endpoints.sendRemote.Load());
   const SOCKET s = m_sockSend;
-  SendFrameFragments(packet, headerLength, packet + headerLength, frameLength,
-                     [s, &to](const std::uint8_t* datagram, std::size_t length) {
-                       const int sent =
-                           sendto(s, reinterpret_cast<const char*>(datagram), static_cast<int>(length), 0,
-                                  reinterpret_cast<const sockaddr*>(&to), sizeof to);
-                       return sent != SOCKET_ERROR && static_cast<std::size_t>(sent) == length;
-                     });
+  std::uint64_t bytes = 0;
+  const auto sendDatagram = [s, &to, &bytes](const std::uint8_t* datagram, std::size_t length) {
+    const int sent = sendto(s, reinterpret_cast<const char*>(datagram), static_cast<int>(length), 0,
+                            reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent == SOCKET_ERROR || static_cast<std::size_t>(sent) != length) return false;
+    bytes += length;
+    return true;
+  };
+  const size_t pieces = SendFrameFragments(packet, headerLength, packet + headerLength, frameLength, sendDatagram);
   m_headerCounters.AdvanceTimestamp(m_nTimestampStep);
+  if (pieces == (frameLength + kMaxFragmentPayload - 1) / kMaxFragmentPayload) m_nFramesSent.fetch_add(1);
+  m_nBytesSent.fetch_add(bytes);
   return TRUE;
 }

@@ -28,7 +28,8 @@ QString Hex(const std::string& bytes) {
 
 QJSValue ToJsArray(QJSEngine* engine, const std::vector<std::string>& items) {
   QJSValue a = engine->newArray(static_cast<uint>(items.size()));
-  for (size_t i = 0; i < items.size(); ++i) a.setProperty(static_cast<quint32>(i), QString::fromStdString(items[i]));
+  for (size_t i = 0; i < items.size(); ++i)
+    a.setProperty(static_cast<quint32>(i), QString::fromStdString(items[i]));
   return a;
 }
 
@@ -96,7 +97,8 @@ QJSValue ScriptHost::create(const QString& progId) {
   QJSEngine::setObjectOwnership(raw, QJSEngine::CppOwnership);
   obj.setProperty("__handle", h);
   const QJSValue maker = engine_->evaluate(
-      "(function (h, name) { return function () { return h.call(name, Array.prototype.slice.call(arguments)); }; })");
+      "(function (h, name) { return function () { return h.call(name, "
+      "Array.prototype.slice.call(arguments)); }; })");
   for (const QString& name : ControlHandle::MethodNames()) obj.setProperty(name, maker.call({h, name}));
   return obj;
 }
@@ -190,8 +192,7 @@ void ScriptHost::onModal(const QJSValue& fn) {
     QJSValue a = engine_->newQObject(&answerObject);
     QJSEngine::setObjectOwnership(&answerObject, QJSEngine::CppOwnership);
     const QJSValue r = modalFn_.call({o, a});
-    if (r.isError())
-      std::fprintf(stderr, "modal handler: %s\n", r.toString().toUtf8().constData());
+    if (r.isError()) std::fprintf(stderr, "modal handler: %s\n", r.toString().toUtf8().constData());
   });
 }
 
@@ -215,8 +216,24 @@ QString ScriptHost::screenshot(const QJSValue& what, const QString& path) {
   return info.absoluteFilePath();
 }
 
-void ScriptHost::print(const QString& a, const QString& b, const QString& c, const QString& d, const QString& e,
-                       const QString& f, const QString& g, const QString& h) {
+QJSValue ScriptHost::figures(const QJSValue& control) {
+  ControlHandle* h = HandleOf(control);
+  if (!h) {
+    engine_->throwError(QJSValue::TypeError, "not a control of this host");
+    return {};
+  }
+  const CQuelvoraCtrl* ctrl = h->Control();
+  CaptureWindowInfo capture;
+  const bool capturing = ctrl->m_hCapWnd && GetCaptureWindowInfo(ctrl->m_hCapWnd, &capture);
+  QJSValue o = engine_->newObject();
+  o.setProperty("captured", capturing ? static_cast<double>(capture.framesDelivered) : 0.0);
+  o.setProperty("sent", static_cast<double>(ctrl->m_nFramesSent.load()));
+  o.setProperty("bytesSent", static_cast<double>(ctrl->m_nBytesSent.load()));
+  return o;
+}
+
+void ScriptHost::print(const QString& a, const QString& b, const QString& c, const QString& d,
+                       const QString& e, const QString& f, const QString& g, const QString& h) {
   QStringList parts;
   for (const QString* s : {&a, &b, &c, &d, &e, &f, &g, &h})
     if (!s->isNull()) parts << *s;

@@ -35,6 +35,8 @@ class ScriptHost : public QObject {
   Q_INVOKABLE void clearMessageBoxes();
   Q_INVOKABLE void onModal(const QJSValue& fn);
   Q_INVOKABLE QString screenshot(const QJSValue& what, const QString& path);
+  // What a control has done so far: frames its capture window delivered, frames and bytes sent.
+  Q_INVOKABLE QJSValue figures(const QJSValue& control);
   Q_INVOKABLE void print(const QString& a = {}, const QString& b = {}, const QString& c = {},
                          const QString& d = {}, const QString& e = {}, const QString& f = {},
                          const QString& g = {}, const QString& h = {});
