@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/hello.js
+	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/loopback.js out 10
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
