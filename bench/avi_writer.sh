@@ -24,9 +24,9 @@ best_of_three() {  # command... ; prints the shortest wall time in seconds
 }
 
 printf '%-9s %7s %-26s %10s %16s\n' size frames writer frames/s overhead_B/frame
-for spec in 352x288:600 704x576:300; do
-  size=${spec%%:*}
-  frames=${spec##*:}
+for run in 352x288:600 704x576:300; do
+  size=${run%%:*}
+  frames=${run##*:}
   w=${size%x*}
   h=${size#*x}
   raw="$dir/frames-$size.raw"

@@ -140,7 +140,8 @@ TEST_F(CaptureConnectionTest, ARefusedFormatDisconnectsShowsTheSizeAndKeepsTheEr
   EXPECT_FALSE(ctrl->InitCapture(0));
   const auto boxes = RecordedMessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Format(704*576) camera does NOT support, please refer to camera's specification");
+  EXPECT_EQ(boxes[0].text, "Format(704*576) camera does NOT support, please refer to camera's speci"
+                           "fication");
   EXPECT_EQ(boxes[0].caption, "ERROR");
   EXPECT_FALSE(boxes[0].owned);
   EXPECT_EQ(ctrl->GetErrorID(), ERR_NOT_SENDING);
