@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "codec/xvid21.h"
 #include "control/error_table.h"
 #include "platform/gdi/gdi.h"
 #include "platform/ui/msgbox.h"
+#include "codec/xvid21.h"
 #include "platform/winsock/winsock.h"
 #include "recording/avi_writer.h"
 
