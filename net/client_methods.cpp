@@ -36,7 +36,9 @@ BOOL CQuelvoraCtrl::RemoveClientAll() {
   return TRUE;
 }
 
-BOOL CQuelvoraCtrl::Forward(long lSrcClient, long lDstClient) { return m_clients.Forward(lSrcClient, lDstClient); }
+BOOL CQuelvoraCtrl::Forward(long lSrcClient, long lDstClient) {
+  return m_clients.Forward(lSrcClient, lDstClient);
+}
 
 BOOL CQuelvoraCtrl::UnForward(long lSrcClient, long lDstClient) {
   return m_clients.UnForward(lSrcClient, lDstClient);

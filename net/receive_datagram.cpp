@@ -8,8 +8,8 @@ std::size_t PictureBytes(int nWidth, int nHeight) {
   return bytes <= kPictureBufferSize ? bytes : 0;
 }
 
-void ProcessDatagram(const ReceiveState& state, const std::uint8_t* data, std::size_t length, ULONG ulFromAddress,
-                     USHORT usFromPort, ReceiveEffects& effects) {
+void ProcessDatagram(const ReceiveState& state, const std::uint8_t* data, std::size_t length,
+                     ULONG ulFromAddress, USHORT usFromPort, ReceiveEffects& effects) {
   ClientTable& clients = *state.pClients;
   const std::size_t nPictureBytes = PictureBytes(state.nOutWidth, state.nOutHeight);
   const auto header = ParseDatagram(data, length);
@@ -17,7 +17,8 @@ void ProcessDatagram(const ReceiveState& state, const std::uint8_t* data, std::s
   if (header) {
     clients.RunRecordingPath(ulFromAddress, usFromPort, *header, data, state.bWholeDatagramFrames,
                              [&](ClientRecord& client, bool bKeyFrame) {
-                               if (client.xvidDecParam.handle == nullptr || client.pAviStream == nullptr) return;
+                               if (client.xvidDecParam.handle == nullptr || client.pAviStream == nullptr)
+                                 return;
                                if (nPictureBytes == 0) return;
                                // Whatever the decode gives, the picture buffer is written.
                                codec::DecodeFrame(client.xvidDecParam, &client.xvidDecFrame,

@@ -44,5 +44,5 @@ struct ReceiveState {
 std::size_t PictureBytes(int nWidth, int nHeight);
 
 // One datagram of `length` bytes (at least 1) from the source (host byte order).
-void ProcessDatagram(const ReceiveState& state, const std::uint8_t* data, std::size_t length, ULONG ulFromAddress,
-                     USHORT usFromPort, ReceiveEffects& effects);
+void ProcessDatagram(const ReceiveState& state, const std::uint8_t* data, std::size_t length,
+                     ULONG ulFromAddress, USHORT usFromPort, ReceiveEffects& effects);

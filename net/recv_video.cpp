@@ -176,8 +176,8 @@ void CQuelvoraCtrl::SendKeepAliveAndAnnouncement() {
   std::uint8_t packet[kVideoHeaderSizeWithName];
 
   if (TheReceiveTickCounters().KeepAliveDue() && IsOpen(m_sockSend)) {
-    const std::size_t length =
-        WriteKeepAlivePacket(packet, static_cast<const char*>(m_strCompressType), m_headerCounters.Load(), szUserName);
+    const std::size_t length = WriteKeepAlivePacket(packet, static_cast<const char*>(m_strCompressType),
+                                                    m_headerCounters.Load(), szUserName);
     const sockaddr_in to = DestinationOf(m_endpoints.sendRemote.Load());
     sendto(m_sockSend, reinterpret_cast<const char*>(packet), static_cast<int>(length), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -220,7 +220,8 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
     int fromLength = sizeof from;
     const int received =
         recvfrom(m_sockRecv, buffer, kDatagramBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (received > 0 && m_bSameSocket) LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
+    if (received > 0 && m_bSameSocket)
+      LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
     if (received == SOCKET_ERROR) {
       WSAGetLastError();
       continue;
@@ -237,7 +238,7 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
     state.nOutHeight = m_nVideoOutHeight;
     state.nShowClient = m_nShowClient;
     state.bWholeDatagramFrames = IsWholeDatagramCompressType(static_cast<const char*>(m_strCompressType));
-    ProcessDatagram(state, m_pRecvBuffer.get(), static_cast<std::size_t>(received), ntohl(from.sin_addr.s_addr),
-                    ntohs(from.sin_port), effects);
+    ProcessDatagram(state, m_pRecvBuffer.get(), static_cast<std::size_t>(received),
+                    ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), effects);
   }
 }
