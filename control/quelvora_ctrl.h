@@ -186,6 +186,11 @@ class CQuelvoraCtrl : public COleControl {
   // The full-screen view while it is open: pictures go to it instead of the control's window.
   CFullScreenDlg* m_pFullScreenDlg = nullptr;
   BOOL m_bFullScreen = 0;
+  // For hosts' figures (UI thread only): datagrams read from the receive socket, pictures drawn,
+  // frames written to recording files.
+  std::uint64_t m_nDatagramsReceived = 0;
+  std::uint64_t m_nFramesShown = 0;
+  std::uint64_t m_nFramesRecorded = 0;
 
   // The receive tick's parts: keep-alive and announcement, then reading both sockets until empty.
   void SendKeepAliveAndAnnouncement();

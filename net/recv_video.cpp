@@ -35,6 +35,7 @@ class ControlEffects : public ReceiveEffects {
   }
 
   void WriteRecordedFrame(ClientRecord& client, std::size_t nPictureBytes, bool bKeyFrame) override {
+    ++m_control.m_nFramesRecorded;
     AVI_RecordFrame(client.pAviStream, &client.lFramesWritten, m_control.m_pPictureBuffer.get(),
                     static_cast<LONG>(nPictureBytes), bKeyFrame);
   }
@@ -42,6 +43,7 @@ class ControlEffects : public ReceiveEffects {
   void DrawPicture() override {
     const int width = m_control.m_nVideoOutWidth;
     const int height = m_control.m_nVideoOutHeight;
+    ++m_control.m_nFramesShown;
     if (m_control.m_bFullScreen && m_control.m_pFullScreenDlg != nullptr) {
       m_control.m_pFullScreenDlg->DrawFrame(m_control.m_pPictureBuffer.get(), width, height);
       return;
@@ -227,6 +229,7 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
       continue;
     }
     if (received == 0) continue;
+    ++m_nDatagramsReceived;
 
     ReceiveState state;
     state.pClients = &m_clients;

@@ -68,7 +68,9 @@ int ScriptHost::RunFile(const QString& path) {
   }
   const QString source = QTextStream(&file).readAll();
   engine_->globalObject().setProperty("host", engine_->newQObject(this));
-  if (!IsHeadless()) form_.show();
+  // Offscreen too: a form that is never shown never gets its first paint, which would then
+  // come with the first screenshot and paint over whatever was drawn into the controls.
+  form_.show();
   const QJSValue result = engine_->evaluate(source, QFileInfo(path).absoluteFilePath());
   if (exitRequested_) return exitCode_;
   if (result.isError()) {
@@ -229,6 +231,9 @@ QJSValue ScriptHost::figures(const QJSValue& control) {
   o.setProperty("captured", capturing ? static_cast<double>(capture.framesDelivered) : 0.0);
   o.setProperty("sent", static_cast<double>(ctrl->m_nFramesSent.load()));
   o.setProperty("bytesSent", static_cast<double>(ctrl->m_nBytesSent.load()));
+  o.setProperty("received", static_cast<double>(ctrl->m_nDatagramsReceived));
+  o.setProperty("shown", static_cast<double>(ctrl->m_nFramesShown));
+  o.setProperty("recorded", static_cast<double>(ctrl->m_nFramesRecorded));
   return o;
 }
 

@@ -218,7 +218,7 @@ TEST_F(ReceivingControl, TwoReceivingControlsShareOneTickCount) {
 }
 
 TEST_F(ReceivingControl, SameSocketModeLearnsTheAddressOfANewPeer) {
-  ctrl->m_bSameSocket = 1;
+  ASSERT_TRUE(ctrl->UseSameSocketForSendAndRecv(-1));
   ctrl->m_endpoints.recvRemote.Store("127.0.0.1", 1);
   ASSERT_EQ(ctrl->AddClient("127.0.0.1", static_cast<short>(senderPort), nullptr, nullptr), 1);
   ASSERT_TRUE(ctrl->RecvVideo());
@@ -241,7 +241,7 @@ TEST_F(ReceivingControl, SameSocketModeLearnsTheAddressOfANewPeer) {
 }
 
 TEST_F(ReceivingControl, SameSocketModeDropsWhatWasQueuedBeforeReceivingStarted) {
-  ctrl->m_bSameSocket = 1;
+  ASSERT_TRUE(ctrl->UseSameSocketForSendAndRecv(-1));
   const SOCKET shared = TheSharedSocketTable().Acquire(ctrl->m_endpoints.recvLocal);  // as a sender would
   ASSERT_FALSE(IsNoSocket(shared));
   const SOCKET collector = LoopbackSocket();
@@ -278,7 +278,7 @@ TEST_F(ReceivingControl, AFailedStartGivesBackWhatItTookSoThatALaterStartWorks) 
 
   // An output size beyond the picture buffer is refused when receiving starts.
   ctrl->m_endpoints.recvLocal.Store("127.0.0.1", port);
-  ctrl->m_bSameSocket = 1;
+  ASSERT_TRUE(ctrl->UseSameSocketForSendAndRecv(-1));
   ASSERT_EQ(ctrl->SetVideoOutFormat("16CIF"), 0);
   EXPECT_FALSE(ctrl->RecvVideo());
   EXPECT_FALSE(ctrl->m_bReceiving);
