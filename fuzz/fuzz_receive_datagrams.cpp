@@ -1,0 +1,157 @@
+// Sequences of datagrams through the whole per-datagram processing of a receiving control: the
+// recording path with a client's own decoder, the sender's client ID, forwarding, and the display
+// path with the display decoder.
+//
+// Input: one settings byte, then records of [source byte][length, 2 bytes big-endian][datagram].
+// The settings byte picks the output size (bits 0-1; the last one is larger than the picture
+// buffer), the compress type (bit 2: "H.263") and the shown client (bit 3: client 1). The source
+// byte picks the sender: an outsider, client 1 (recording) or client 2 (not recording, relayed
+// to client 3). Every effect reads all the bytes it was given, so that the sanitizer sees any
+// read past a buffer.
+//
+// QV_FUZZ_WRITE_SEEDS=dir writes seed inputs made from a real stream into dir and exits.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/frame_decoder.h"
+#include "codec/xvid21.h"
+#include "net/receive_datagram.h"
+#include "tests/support/test_stream.h"
+
+namespace {
+
+constexpr int kSizes[4][2] = {{176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
+constexpr ULONG kAddresses[3] = {0x0A000009, 0x0A000001, 0x0A000002};
+constexpr USHORT kPort = 4000;
+
+volatile std::uint8_t g_sink;
+
+void Touch(const std::uint8_t* data, std::size_t length) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(sum + data[i]);
+  g_sink = sum;
+}
+
+struct Effects : ReceiveEffects {
+  const std::uint8_t* picture = nullptr;
+  std::size_t pictureBytes = 0;
+  void Forward(const ClientRecord&, const std::uint8_t* data, std::size_t length) override { Touch(data, length); }
+  void WriteRecordedFrame(ClientRecord& client, std::size_t bytes, bool) override {
+    ++client.lFramesWritten;
+    Touch(picture, bytes);
+  }
+  void DrawPicture() override { Touch(picture, pictureBytes); }
+};
+
+struct Fixture {
+  ClientTable clients;
+  std::unique_ptr<std::uint8_t[]> assembly = std::make_unique<std::uint8_t[]>(kAssemblyBufferSize);
+  std::unique_ptr<std::uint8_t[]> picture = std::make_unique<std::uint8_t[]>(kPictureBufferSize);
+  int stream = 0;
+  int file = 0;
+
+  Fixture() {
+    xvid21::XVID_INIT_PARAM init{};
+    if (xvid21::xvid_init(nullptr, 0, &init, nullptr) != xvid21::XVID_ERR_OK) std::abort();
+  }
+};
+
+Fixture& TheFixture() {
+  static Fixture fixture;
+  return fixture;
+}
+
+void WriteSeeds(const char* dir) {
+  const auto stream = test_stream::EncodeStream(176, 144, 6, 250000, 3);
+  for (int variant = 0; variant < 4; ++variant) {
+    std::vector<std::uint8_t> input = {static_cast<std::uint8_t>(variant == 3 ? 0x08 : variant == 2 ? 0x04 : 0)};
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+      for (const auto& d : test_stream::Datagrams(stream[i], static_cast<std::uint16_t>(i + 1), variant ? "ab" : "")) {
+        input.push_back(static_cast<std::uint8_t>(variant == 1 ? 1 : 0));
+        input.push_back(static_cast<std::uint8_t>(d.size() >> 8));
+        input.push_back(static_cast<std::uint8_t>(d.size()));
+        input.insert(input.end(), d.begin(), d.end());
+      }
+    }
+    const std::string path = std::string(dir) + "/seed" + std::to_string(variant);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) std::exit(1);
+    std::fwrite(input.data(), 1, input.size(), f);
+    std::fclose(f);
+  }
+  std::exit(0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* dir = std::getenv("QV_FUZZ_WRITE_SEEDS")) WriteSeeds(dir);
+  TheFixture();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  Fixture& f = TheFixture();
+  const std::uint8_t settings = data[0];
+  const int width = kSizes[settings & 3][0];
+  const int height = kSizes[settings & 3][1];
+  const int decoderWidth = width <= 704 ? width : 176;
+  const int decoderHeight = width <= 704 ? height : 144;
+
+  // Client 1 records from 10.0.0.1, client 2 is 10.0.0.2 and is relayed to client 3; outsiders
+  // are relayed to client 2.
+  for (int id = 1; id <= 3; ++id) {
+    f.clients.Occupy(id, id == 1 ? "10.0.0.1" : id == 2 ? "10.0.0.2" : "10.0.0.3", kPort, "peer");
+  }
+  f.clients.Forward(2, 3);
+  f.clients.Forward(0, 2);
+  ClientRecord& recorder = f.clients[1];
+  recorder.pAviFile = reinterpret_cast<PAVIFILE>(&f.file);
+  recorder.pAviStream = reinterpret_cast<PAVISTREAM>(&f.stream);
+  codec::CreateDecoder(&recorder.xvidDecParam, decoderWidth, decoderHeight);
+
+  FrameAssembly display;
+  display.pBuffer = f.assembly.get();
+  xvid21::XVID_DEC_PARAM decParam{};
+  xvid21::XVID_DEC_FRAME decFrame{};
+  codec::CreateDecoder(&decParam, decoderWidth, decoderHeight);
+
+  ReceiveState state;
+  state.pClients = &f.clients;
+  state.pDisplay = &display;
+  state.pDisplayDecoder = &decParam;
+  state.pDisplayFrame = &decFrame;
+  state.pPicture = f.picture.get();
+  state.nOutWidth = width;
+  state.nOutHeight = height;
+  state.nShowClient = (settings & 8) ? 1 : 0;
+  state.bWholeDatagramFrames = (settings & 4) != 0;
+  Effects effects;
+  effects.picture = f.picture.get();
+  effects.pictureBytes = PictureBytes(width, height);
+
+  // Each datagram gets a buffer of exactly its length, so that any read past it is caught.
+  std::size_t at = 1;
+  while (at + 3 <= size) {
+    const int source = data[at] % 3;
+    std::size_t length = (static_cast<std::size_t>(data[at + 1]) << 8) | data[at + 2];
+    at += 3;
+    if (length > size - at) length = size - at;
+    if (length == 0) continue;
+    const std::vector<std::uint8_t> datagram(data + at, data + at + length);
+    at += length;
+    ProcessDatagram(state, datagram.data(), datagram.size(), kAddresses[source], kPort, effects);
+  }
+
+  codec::DestroyDecoder(&decParam);
+  codec::DestroyDecoder(&recorder.xvidDecParam);
+  for (int id = 1; id <= 3; ++id) f.clients.Vacate(id);
+  recorder.pAviFile = nullptr;
+  recorder.pAviStream = nullptr;
+  return 0;
+}
