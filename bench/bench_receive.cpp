@@ -212,9 +212,10 @@ void BM_RelayGstreamer(benchmark::State& state) {
   for (auto _ : state) {
     Sinks sinks;
     const USHORT port = FreePort();
-    const std::string pipeline = "udpsrc address=127.0.0.1 port=" + std::to_string(port) +
-                                 " buffer-size=500000 ! multiudpsink sync=false async=false clients=127.0.0.1:" +
-                                 std::to_string(sinks.PortA()) + ",127.0.0.1:" + std::to_string(sinks.PortB());
+    const std::string pipeline =
+        "udpsrc address=127.0.0.1 port=" + std::to_string(port) +
+        " buffer-size=500000 ! multiudpsink sync=false async=false clients=127.0.0.1:" +
+        std::to_string(sinks.PortA()) + ",127.0.0.1:" + std::to_string(sinks.PortB());
     std::vector<std::string> args = {"gst-launch-1.0", "-q"};
     for (std::size_t at = 0, next; at < pipeline.size(); at = next + 1) {
       next = pipeline.find(' ', at);
@@ -289,13 +290,18 @@ void BM_ReceiveCifFrame(benchmark::State& state) {
     SendMessage(ctrl.GetSafeHwnd(), WM_TIMER, kRecvTimerID, 0);
     ctrl.KillTimer(kRecvTimerID);
   }
-  state.counters["shown/frame"] = static_cast<double>(ctrl.m_nFramesShown) / static_cast<double>(state.iterations());
+  state.counters["shown/frame"] =
+      static_cast<double>(ctrl.m_nFramesShown) / static_cast<double>(state.iterations());
   state.counters["bytes/frame"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
   closesocket(sender);
   ctrl.StopRecv();
 }
 
-BENCHMARK(BM_ReceiveCifFrame)->Arg(250000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_ReceiveCifFrame)
+    ->Arg(250000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 

@@ -39,7 +39,9 @@ void Touch(const std::uint8_t* data, std::size_t length) {
 struct Effects : ReceiveEffects {
   const std::uint8_t* picture = nullptr;
   std::size_t pictureBytes = 0;
-  void Forward(const ClientRecord&, const std::uint8_t* data, std::size_t length) override { Touch(data, length); }
+  void Forward(const ClientRecord&, const std::uint8_t* data, std::size_t length) override {
+    Touch(data, length);
+  }
   void WriteRecordedFrame(ClientRecord& client, std::size_t bytes, bool) override {
     ++client.lFramesWritten;
     Touch(picture, bytes);
@@ -68,9 +70,12 @@ Fixture& TheFixture() {
 void WriteSeeds(const char* dir) {
   const auto stream = test_stream::EncodeStream(176, 144, 6, 250000, 3);
   for (int variant = 0; variant < 4; ++variant) {
-    std::vector<std::uint8_t> input = {static_cast<std::uint8_t>(variant == 3 ? 0x08 : variant == 2 ? 0x04 : 0)};
+    std::vector<std::uint8_t> input = {static_cast<std::uint8_t>(variant == 3   ? 0x08
+                                                                 : variant == 2 ? 0x04
+                                                                                : 0)};
     for (std::size_t i = 0; i < stream.size(); ++i) {
-      for (const auto& d : test_stream::Datagrams(stream[i], static_cast<std::uint16_t>(i + 1), variant ? "ab" : "")) {
+      for (const auto& d :
+           test_stream::Datagrams(stream[i], static_cast<std::uint16_t>(i + 1), variant ? "ab" : "")) {
         input.push_back(static_cast<std::uint8_t>(variant == 1 ? 1 : 0));
         input.push_back(static_cast<std::uint8_t>(d.size() >> 8));
         input.push_back(static_cast<std::uint8_t>(d.size()));

@@ -250,20 +250,6 @@ TEST_F(DisplayPath, H26xDrawsAfterEveryDatagramWithoutGaps) {
   EXPECT_EQ(display.nLastSequence, 40);
 }
 
-TEST_F(DisplayPath, RandomBytesNeverOverrunTheAssembly) {
-  std::uint32_t seed = 12345;
-  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
-  for (int i = 0; i < 20000; ++i) {
-    std::vector<std::uint8_t> bytes(next() % 2000);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(next() >> 16);
-    if (bytes.size() > 1) bytes[0] = static_cast<std::uint8_t>(0x80 | (bytes[0] & 0x0F));
-    if (bytes.size() > 1 && (i % 3) == 0) bytes[1] |= 0x80;
-    FeedBytes(bytes);
-    ASSERT_GE(display.nLength, 0);
-    ASSERT_LE(display.nLength, static_cast<int>(kAssemblyBufferSize));
-  }
-}
-
 class RecordingPath : public ::testing::Test {
  protected:
   RecordStep Feed(const TestDatagram& d) {
