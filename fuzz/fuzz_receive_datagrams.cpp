@@ -10,6 +10,7 @@
 // read past a buffer.
 //
 // QV_FUZZ_WRITE_SEEDS=dir writes seed inputs made from a real stream into dir and exits.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,19 @@ void WriteSeeds(const char* dir) {
     std::fwrite(input.data(), 1, input.size(), f);
     std::fclose(f);
   }
+  // Two of the largest datagrams of one frame: past 97,952 assembled bytes and past the buffer.
+  std::vector<std::uint8_t> big = {0};
+  for (int i = 0; i < 3; ++i) {
+    std::vector<std::uint8_t> d(65507, static_cast<std::uint8_t>(i));
+    const std::uint8_t header[12] = {0x80, 0xA1, 0, 7, 0, 0, 0, 0, 0, 3, 0, 0};
+    std::copy(header, header + 12, d.begin());
+    big.insert(big.end(), {0, static_cast<std::uint8_t>(d.size() >> 8), static_cast<std::uint8_t>(d.size())});
+    big.insert(big.end(), d.begin(), d.end());
+  }
+  FILE* f = std::fopen((std::string(dir) + "/seed_large").c_str(), "wb");
+  if (f == nullptr) std::exit(1);
+  std::fwrite(big.data(), 1, big.size(), f);
+  std::fclose(f);
   std::exit(0);
 }
 
