@@ -29,6 +29,7 @@ if (!alice.SendVideo()) throw new Error("Alice: SendVideo failed");
 
 host.wait(seconds * 1000);
 var f = host.figures(alice);
+var g = host.figures(bob);
 var shot = host.screenshot("form", out + "/loopback.png");
 
 alice.StopSend();
@@ -38,6 +39,9 @@ bob.RemoveClientAll();  // completes the recording
 
 host.print("frames captured:", f.captured);
 host.print("frames sent:", f.sent);
+host.print("datagrams received:", g.received);
+host.print("frames drawn:", g.shown);
+host.print("frames recorded:", g.recorded);
 host.print("bit rate achieved:", Math.round(f.bytesSent * 8 / seconds), "bit/s");
 host.print("screenshot:", shot);
 host.print("recording:", out + "/loopback.avi");

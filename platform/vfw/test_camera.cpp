@@ -18,6 +18,7 @@ constexpr Bgr kBars[8] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255
 constexpr Bgr kMarkerLeft = {0, 0, 255};   // pure red
 constexpr Bgr kMarkerRight = {255, 0, 0};  // pure blue
 constexpr Bgr kBox = {128, 128, 128};
+constexpr Bgr kLowerBand = {64, 24, 24};  // dark blue, as the lower band of a colour-bar chart
 constexpr Bgr kDigitInk = {255, 255, 255};
 constexpr Bgr kDigitPaper = {0, 0, 0};
 
@@ -63,6 +64,9 @@ void DrawPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
     const Bgr bar = kBars[((x + shift) % width) * 8 / width];
     canvas.Fill(x, 1, 1, height - 1, bar);
   }
+  // A dark band across the bottom sixth, so that a caption drawn there in a bright colour reads.
+  const int band = height / 6;
+  canvas.Fill(0, height - band, width, band, kLowerBand);
   for (int x = 0; x < width; ++x) canvas.Put(x, 0, x < width / 2 ? kMarkerLeft : kMarkerRight);
 
   const int box = std::max(4, std::min(width, height) / 4);
