@@ -18,6 +18,7 @@ constexpr Bgr kBars[8] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255
 constexpr Bgr kMarkerLeft = {0, 0, 255};   // pure red
 constexpr Bgr kMarkerRight = {255, 0, 0};  // pure blue
 constexpr Bgr kBox = {128, 128, 128};
+constexpr Bgr kBand = {40, 24, 24};
 constexpr Bgr kDigitInk = {255, 255, 255};
 constexpr Bgr kDigitPaper = {0, 0, 0};
 
@@ -59,10 +60,14 @@ class Canvas {
 void DrawPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
   Canvas canvas(bits, width, height);
   const int shift = static_cast<int>((frame * 4u) % static_cast<std::uint32_t>(width));
+  // Bars above a dark band over the bottom eighth, as test patterns keep a low band, so that
+  // what a sender writes into the bottom of the picture stays readable.
+  const int band = height / 8;
   for (int x = 0; x < width; ++x) {
     const Bgr bar = kBars[((x + shift) % width) * 8 / width];
-    canvas.Fill(x, 1, 1, height - 1, bar);
+    canvas.Fill(x, 1, 1, height - 1 - band, bar);
   }
+  canvas.Fill(0, height - band, width, band, kBand);
   for (int x = 0; x < width; ++x) canvas.Put(x, 0, x < width / 2 ? kMarkerLeft : kMarkerRight);
 
   const int box = std::max(4, std::min(width, height) / 4);
