@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build demo test bench asan fuzz clean
+.PHONY: all deps configure build demo demo-two test bench asan fuzz clean
 
 all: build
 
@@ -19,6 +19,11 @@ build: configure
 
 demo: build
 	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/loopback.js out 10
+
+# The same call as two host processes: Bob first, then Alice.
+demo-two: build
+	./$(BUILD)/hosts/quelvora-host/quelvora-host examples/call_peer.js bob out 10 & \
+	  sleep 1; ./$(BUILD)/hosts/quelvora-host/quelvora-host examples/call_peer.js alice out 10; wait
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2

@@ -1,8 +1,11 @@
 // A call in one host: Alice captures the test camera and sends to 127.0.0.1 at CIF, 15 fps,
 // 250 kbit/s with her name drawn in; Bob receives, shows her picture and records it.
-//   quelvora-host examples/loopback.js [OUTPUT_DIR] [SECONDS]
+//   quelvora-host examples/loopback.js [OUTPUT_DIR] [SECONDS] [camera]
+// With "camera" Alice takes the first capture driver, a real camera when one is attached;
+// otherwise she picks the test camera in the capture device dialog.
 var out = host.args.length > 0 ? host.args[0] : "out";
 var seconds = host.args.length > 1 ? parseInt(host.args[1]) : 10;
+var realCamera = host.args.length > 2 && host.args[2] === "camera";
 var alicePort = 17000, bobPort = 17010;  // ports are 16-bit signed in the interface
 
 var alice = host.create();
@@ -24,12 +27,27 @@ bob.SetRemoteIPAddress("127.0.0.1", alicePort);
 if (!bob.RecvVideo()) throw new Error("Bob: RecvVideo failed");
 var alicePeer = bob.AddClient("127.0.0.1", alicePort, out + "/loopback.avi", "Alice");
 bob.ShowClient(alicePeer);
-if (!alice.InitCapture(0)) throw new Error("Alice: InitCapture failed, error " + alice.GetErrorID());
+
+var driver = "";
+host.onModal(function (info, answer) {
+  if (info.title !== "Select Video Capture Device") return;
+  for (var i = 0; i < info.entries.length; ++i) {
+    if (info.entries[i].indexOf("Quelvora Test Camera") === 0) {
+      driver = info.entries[i];
+      answer.chooseEntry(i);
+      break;
+    }
+  }
+  answer.pressButton("OK");
+});
+var opened = realCamera ? alice.InitCapture(0) : alice.InitCapture(-1);
+host.onModal(null);
+if (!opened) throw new Error("Alice: InitCapture failed, error " + alice.GetErrorID());
 if (!alice.SendVideo()) throw new Error("Alice: SendVideo failed");
 
 host.wait(seconds * 1000);
-var f = host.figures(alice);
-var g = host.figures(bob);
+var sent = host.figures(alice);
+var received = host.figures(bob);
 var shot = host.screenshot("form", out + "/loopback.png");
 
 alice.StopSend();
@@ -37,12 +55,13 @@ alice.CloseCapture();
 bob.StopRecv();
 bob.RemoveClientAll();  // completes the recording
 
-host.print("frames captured:", f.captured);
-host.print("frames sent:", f.sent);
-host.print("datagrams received:", g.received);
-host.print("frames drawn:", g.shown);
-host.print("frames recorded:", g.recorded);
-host.print("bit rate achieved:", Math.round(f.bytesSent * 8 / seconds), "bit/s");
+host.print("capture driver:", realCamera ? "driver 0" : driver);
+host.print("frames captured:", sent.captured);
+host.print("frames sent:", sent.sent);
+host.print("datagrams received:", received.received);
+host.print("frames drawn:", received.shown);
+host.print("frames recorded:", received.recorded);
+host.print("bit rate achieved:", Math.round(sent.bytesSent * 8 / seconds), "bit/s");
 host.print("screenshot:", shot);
 host.print("recording:", out + "/loopback.avi");
 host.exit(0);
