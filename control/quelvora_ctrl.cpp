@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "codec/xvid21.h"
 #include "control/error_table.h"
 #include "platform/gdi/gdi.h"
 #include "platform/ui/msgbox.h"
-#include "codec/xvid21.h"
 #include "platform/winsock/winsock.h"
 #include "recording/avi_writer.h"
 
@@ -71,7 +71,7 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_nShowClient = 0;
 
   // Step 7: the recording library; a failure shows its own box and construction completes.
-  AVI_Init();
+  m_bAviStarted = AVI_Init();
   m_eStage = ConstructionStage::Complete;
 }
 
@@ -104,8 +104,9 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   }
   // Step 6: every client, with its recording file and decoder.
   RemoveClientAll();
-  if (m_eStage == ConstructionStage::Complete) {
-    // Step 7: the recording library.
+  if (m_eStage == ConstructionStage::Complete && m_bAviStarted) {
+    // Step 7: the recording library, released only when this control started it, so that a
+    // refused start cannot take the library away from another control that is recording.
     AVI_Exit();
   }
   DestroyWindow();

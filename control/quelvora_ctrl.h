@@ -12,8 +12,6 @@
 
 #include "codec/xvid21.h"
 #include "control/about_dlg.h"
-#include "net/endpoint.h"
-#include "net/header_counters.h"
 #include "net/client_table.h"
 #include "net/endpoint.h"
 #include "net/header_counters.h"
@@ -210,4 +208,5 @@ class CQuelvoraCtrl : public COleControl {
 
  private:
   ConstructionStage m_eStage = ConstructionStage::CodecFailed;
+  BOOL m_bAviStarted = FALSE;  // whether step 7 started the recording library
 };
