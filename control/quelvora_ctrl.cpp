@@ -5,6 +5,7 @@
 
 #include "codec/xvid21.h"
 #include "control/error_table.h"
+#include "display/full_screen_dlg.h"
 #include "platform/gdi/gdi.h"
 #include "platform/ui/msgbox.h"
 #include "platform/winsock/winsock.h"
@@ -56,6 +57,7 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_pFullScreenDlg = nullptr;
   m_bFullScreen = 0;
   m_menuPopup.CreatePopupMenu();
+  m_menuPopup.AppendMenu(MF_STRING, ID_FULL_SCREEN, kTextFullScreen);
 
   // Step 5: the socket library, version 1.1.
   winsock::WSADATA wsaData{};
