@@ -3,14 +3,17 @@
 
 #include <cstring>
 
+#include "codec/xvid21.h"
 #include "control/error_table.h"
 #include "platform/gdi/gdi.h"
+#include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
-#include "codec/xvid21.h"
 #include "platform/winsock/winsock.h"
 #include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
+  // A live control keeps its module loaded.
+  AfxOleLockApp();
   // Step 2: the defaults.
   m_nVideoInHeight = 288;
   m_nVideoOutHeight = 288;
@@ -109,6 +112,7 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
     AVI_Exit();
   }
   DestroyWindow();
+  AfxOleUnlockApp();
 }
 
 void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) {

@@ -12,8 +12,6 @@
 
 #include "codec/xvid21.h"
 #include "control/about_dlg.h"
-#include "net/endpoint.h"
-#include "net/header_counters.h"
 #include "net/client_table.h"
 #include "net/endpoint.h"
 #include "net/header_counters.h"
@@ -71,6 +69,18 @@ class CQuelvoraCtrl : public COleControl {
   BOOL ShowClient(long lClientID);
   void ShowErrorDialog(short sShowErrorDialog);
   void AboutBox();
+
+  // ---- The component object: dispatch interface and class hooks ----
+  HRESULT GetIDsOfNames(std::string_view name, DISPID* dispid) override;
+  HRESULT Invoke(DISPID dispid, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* excepInfo,
+                 UINT* argErr) override;
+  UINT GetTypeInfoCount() override;
+  // The type library by its registration (library ID, version 1.0, the locale), loaded once.
+  HRESULT GetTypeLib(LCID lcid, ITypeLib** lib) override;
+  HRESULT GetClassID(CLSID* clsid) override;
+  UINT GetUserTypeNameID() override;
+  HINSTANCE GetResourceInstance() override;
+  DWORD GetMiscStatus() override;
 
   // ---- Read access for hosts and tests ----
   int LanguageVersion() const { return m_nLanguageVersion; }
