@@ -7,14 +7,7 @@
 #include "control/quelvora_ids.h"
 #include "resources/device_dialog_template.h"
 #include "resources/dialog_templates.h"
-
-// The files embedded at build time (see qv_embed_files).
-extern const unsigned char kEmbedded_quelvora_tlb_json[];
-extern const std::size_t kEmbedded_quelvora_tlb_json_size;
-extern const unsigned char kEmbedded_toolbox_bmp[];
-extern const std::size_t kEmbedded_toolbox_bmp_size;
-extern const unsigned char kEmbedded_quelvora_ico[];
-extern const std::size_t kEmbedded_quelvora_ico_size;
+#include "resources/embedded_files.h"
 
 namespace {
 
