@@ -5,6 +5,7 @@
 
 #include "codec/xvid21.h"
 #include "control/error_table.h"
+#include "display/full_screen_dlg.h"
 #include "platform/gdi/gdi.h"
 #include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
@@ -59,6 +60,7 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_pFullScreenDlg = nullptr;
   m_bFullScreen = 0;
   m_menuPopup.CreatePopupMenu();
+  m_menuPopup.AppendMenu(MF_STRING, ID_FULL_SCREEN, kTextFullScreen);
 
   // Step 5: the socket library, version 1.1.
   winsock::WSADATA wsaData{};
@@ -74,7 +76,7 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_nShowClient = 0;
 
   // Step 7: the recording library; a failure shows its own box and construction completes.
-  AVI_Init();
+  m_bAviStarted = AVI_Init();
   m_eStage = ConstructionStage::Complete;
 }
 
@@ -107,8 +109,9 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   }
   // Step 6: every client, with its recording file and decoder.
   RemoveClientAll();
-  if (m_eStage == ConstructionStage::Complete) {
-    // Step 7: the recording library.
+  if (m_eStage == ConstructionStage::Complete && m_bAviStarted) {
+    // Step 7: the recording library, released only when this control started it, so that a
+    // refused start cannot take the library away from another control that is recording.
     AVI_Exit();
   }
   DestroyWindow();

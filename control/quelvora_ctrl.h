@@ -220,4 +220,5 @@ class CQuelvoraCtrl : public COleControl {
 
  private:
   ConstructionStage m_eStage = ConstructionStage::CodecFailed;
+  BOOL m_bAviStarted = FALSE;  // whether step 7 started the recording library
 };

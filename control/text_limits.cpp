@@ -1,7 +1,5 @@
 #include "control/text_limits.h"
 
-#include <cstring>
-
 size_t AnsiPrefixLength(const char* text, size_t limit) {
   if (!text) return 0;
   size_t i = 0;
@@ -12,11 +10,4 @@ size_t AnsiPrefixLength(const char* text, size_t limit) {
     i += width;
   }
   return i;
-}
-
-void CopyToField(char* field, size_t size, const char* text) {
-  if (!field || size == 0) return;
-  std::memset(field, 0, size);
-  const size_t n = AnsiPrefixLength(text, size - 1);
-  if (n) std::memcpy(field, text, n);
 }

@@ -6,6 +6,3 @@
 // The number of bytes of `text` that fit in `limit` bytes without splitting a double-byte
 // character of the ANSI code page (a lead byte 0x81-0xFE takes the byte after it).
 size_t AnsiPrefixLength(const char* text, size_t limit);
-
-// Copies at most `size - 1` bytes of `text` into `field` by the same rule, zero-filling the rest.
-void CopyToField(char* field, size_t size, const char* text);

@@ -1,5 +1,6 @@
 #include "hosts/quelvora-host/script_host.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -239,11 +240,15 @@ QString ScriptHost::screenshot(const QJSValue& what, const QString& path) {
   QWidget* target = nullptr;
   if (what.isString() && what.toString() == "form") {
     target = &form_;
+  } else if (what.isString() && what.toString() == "modal") {
+    // The dialog or full-screen view that is open (from inside a host.onModal handler).
+    target = QApplication::activeModalWidget();
   } else if (ControlHandle* h = HandleOf(what)) {
     target = h->Widget();
   }
   if (!target) {
-    engine_->throwError(QJSValue::TypeError, "screenshot of what? (a control or \"form\")");
+    engine_->throwError(QJSValue::TypeError,
+                        "screenshot of what? (a control, \"form\" or an open \"modal\" window)");
     return {};
   }
   const QFileInfo info(path);

@@ -1,10 +1,12 @@
 #include "platform/ui/dialog.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -19,7 +21,9 @@
 
 namespace {
 
-QString FromAnsi(const std::string& bytes) { return QString::fromStdString(AnsiToUtf8(bytes, DisplayCodePage())); }
+QString FromAnsi(const std::string& bytes) {
+  return QString::fromStdString(AnsiToUtf8(bytes, DisplayCodePage()));
+}
 
 QFont TemplateFont(const std::string& face, int pointSize) {
   QFont font(QString::fromStdString(face));
@@ -138,7 +142,8 @@ void CDialog::Build() {
         b->setAutoDefault(false);
         b->setDefault(c.kind == DialogControl::Kind::DefPushButton);
         const int id = c.id;
-        QObject::connect(b, &QPushButton::clicked, dlg, [this, id] { WindowProc(WM_COMMAND, static_cast<WPARAM>(id), 0); });
+        QObject::connect(b, &QPushButton::clicked, dlg,
+                         [this, id] { WindowProc(WM_COMMAND, static_cast<WPARAM>(id), 0); });
         w = b;
         break;
       }
@@ -239,12 +244,15 @@ BOOL CDialog::PreTranslateMessage(MSG*) { return FALSE; }
 
 HBRUSH CDialog::OnCtlColor(CDC*, CWnd*, UINT) { return nullptr; }
 
-void CDialog::SetWindowPos(int x, int y, int cx, int cy) {
-  if (Widget()) Widget()->setGeometry(x, y, cx, cy);
-}
-
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_COMMAND) return OnCommand(static_cast<UINT>(LOWORD(wParam)));
+  if (message == WM_PAINT && items_.empty()) {
+    // A dialog without controls paints its surface, erased to the dialog colour.
+    Surface().fill(
+        QColor(GetRValue(kDialogFaceColour), GetGValue(kDialogFaceColour), GetBValue(kDialogFaceColour)));
+    SurfaceChanged();
+    return 0;
+  }
   return CWnd::WindowProc(message, wParam, lParam);
 }
 
@@ -253,8 +261,10 @@ void CDialog::DefaultKey(int virtualKey) {
   if (PreTranslateMessage(&msg)) return;
   WindowProc(WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0);
   if (ended_) return;
-  if (virtualKey == VK_ESCAPE) WindowProc(WM_COMMAND, IDCANCEL, 0);
-  else if (virtualKey == VK_RETURN) WindowProc(WM_COMMAND, IDOK, 0);
+  if (virtualKey == VK_ESCAPE)
+    WindowProc(WM_COMMAND, IDCANCEL, 0);
+  else if (virtualKey == VK_RETURN)
+    WindowProc(WM_COMMAND, IDOK, 0);
 }
 
 void CDialog::EndDialog(int result) {
@@ -306,6 +316,10 @@ INT_PTR CDialog::DoModal() {
   ended_ = false;
   result_ = 0;
   Build();
+  if (WindowProc(WM_CREATE, 0, 0) == -1) {
+    TearDown();
+    return -1;
+  }
   WindowProc(WM_INITDIALOG, 0, 0);
   OnInitDialog();
   ApplyControlColours();
@@ -319,7 +333,8 @@ INT_PTR CDialog::DoModal() {
       for (Item* item : items_) {
         if (auto* l = qobject_cast<QLabel*>(item->widget); l && !l->text().isEmpty())
           info.texts.push_back(l->text().toStdString());
-        if (auto* b = qobject_cast<QPushButton*>(item->widget)) info.buttons.push_back(b->text().toStdString());
+        if (auto* b = qobject_cast<QPushButton*>(item->widget))
+          info.buttons.push_back(b->text().toStdString());
         if (auto* combo = qobject_cast<QComboBox*>(item->widget))
           for (int i = 0; i < combo->count(); ++i) info.entries.push_back(combo->itemText(i).toStdString());
       }
@@ -330,7 +345,11 @@ INT_PTR CDialog::DoModal() {
     if (!ended_ && IsHeadless()) EndDialog(IDCANCEL);
   });
   if (!ended_) dlg->exec();
-  const int result = result_;
+  TearDown();
+  return result_;
+}
+
+void CDialog::TearDown() {
   DestroyWindow();
   for (Item* item : items_) {
     if (item->ownsWrapper) delete item->wrapper;
@@ -338,7 +357,6 @@ INT_PTR CDialog::DoModal() {
   }
   items_.clear();
   running_ = false;
-  return result;
 }
 
 int CComboBox::InsertString(int index, LPCSTR text) {

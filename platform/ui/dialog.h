@@ -19,6 +19,9 @@ constexpr DWORD WS_VSCROLL = 0x00200000;
 constexpr DWORD WS_TABSTOP = 0x00010000;
 constexpr DWORD SS_ETCHEDHORZ = 0x10;
 
+// What a dialog's background is erased to: the platform's button-face colour.
+constexpr COLORREF kDialogFaceColour = RGB(240, 240, 240);
+
 constexpr int CB_ERR = -1;
 constexpr UINT CTLCOLOR_STATIC = 6;
 
@@ -75,7 +78,8 @@ class CDialog : public CWnd {
   CDialog(const DialogTemplate* dialogTemplate, CWnd* parent);
   ~CDialog() override;
 
-  // Runs the dialog modally; returns the value given to EndDialog.
+  // Runs the dialog modally; returns the value given to EndDialog, or -1 when the window could
+  // not be made (its WM_CREATE handler answered -1) or the dialog is already running.
   virtual INT_PTR DoModal();
   void EndDialog(int result);
   CWnd* GetDlgItem(int id) const;
@@ -99,8 +103,6 @@ class CDialog : public CWnd {
   virtual BOOL PreTranslateMessage(MSG* msg);
   // Control colours: the base sets nothing and returns the default brush (none).
   virtual HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor);
-  // Replaces the template's size and position once the window exists (full-screen views).
-  void SetWindowPos(int x, int y, int cx, int cy);
 
   const DialogTemplate* template_;
 
@@ -110,6 +112,7 @@ class CDialog : public CWnd {
   void Build();
   void ApplyControlColours();
   void DefaultKey(int virtualKey);
+  void TearDown();
 
   struct Item;
   std::vector<Item*> items_;

@@ -18,6 +18,8 @@ class QvWindowEvents {
   virtual ~QvWindowEvents() = default;
   void Detach() { owner_ = nullptr; }
   CWnd* Owner() const { return owner_; }
+  // The window was just sent the WM_PAINT that showing it asks for.
+  void PaintDelivered() { paintPending_ = false; }
 
   bool HandleEvent(QWidget* self, QEvent* event);
 

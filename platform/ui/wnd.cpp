@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "platform/gdi/gdi.h"
+#include "platform/ui/modal.h"
 #include "platform/ui/window_widget.h"
 
 namespace {
@@ -145,10 +146,25 @@ BOOL CWnd::ShowWindow(int command) {
     widget_->hide();
   } else {
     widget_->show();
-    // A window shown again is painted afresh, as the platform sends it WM_PAINT.
+    // A window shown again is painted afresh, as the platform sends it WM_PAINT; that paint
+    // stands for the one Qt asks for on showing, so what is drawn next is not painted over.
+    if (auto* events = dynamic_cast<QvWindowEvents*>(widget_)) events->PaintDelivered();
     WindowProc(WM_PAINT, 0, 0);
   }
   return wasVisible ? TRUE : FALSE;
+}
+
+BOOL CWnd::SetWindowPos(HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  if (!widget_ || insertAfter != HWND_TOP) return FALSE;
+  if (!(flags & SWP_NOMOVE)) widget_->move(x, y);
+  if (!(flags & SWP_NOSIZE)) widget_->resize(cx, cy);
+  if (flags & SWP_SHOWWINDOW) ShowWindow(SW_SHOW);
+  // The offscreen platform has no z-order (and says so on every raise).
+  if (!IsHeadless()) {
+    widget_->raise();
+    widget_->activateWindow();
+  }
+  return TRUE;
 }
 
 void CWnd::MoveWindow(int x, int y, int width, int height) {

@@ -21,6 +21,8 @@ struct HWND__;
 using HWND = HWND__*;
 struct HDC__;
 using HDC = HDC__*;
+// The top of the z-order, as SetWindowPos's insert-after window.
+inline const HWND HWND_TOP = nullptr;
 using UINT_PTR = std::uintptr_t;
 
 constexpr UINT WM_CREATE = 0x0001;
@@ -48,6 +50,10 @@ constexpr DWORD WS_SYSMENU = 0x00080000;
 
 constexpr int VK_RETURN = 13;
 constexpr int VK_ESCAPE = 27;
+
+constexpr UINT SWP_NOSIZE = 0x0001;
+constexpr UINT SWP_NOMOVE = 0x0002;
+constexpr UINT SWP_SHOWWINDOW = 0x0040;
 
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
@@ -85,6 +91,10 @@ class CWnd {
   void GetClientRect(RECT* rect) const;
   BOOL ShowWindow(int command);
   void MoveWindow(int x, int y, int width, int height);
+  // Moves and sizes the window (unless SWP_NOMOVE / SWP_NOSIZE), puts it on top of the z-order
+  // and activates it, and shows it with SWP_SHOWWINDOW. Only HWND_TOP is offered as the place
+  // in the z-order.
+  BOOL SetWindowPos(HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
   HDC GetDC();
   int ReleaseDC(HDC dc);
   void Invalidate();

@@ -2,8 +2,12 @@
 // start-up stopped early holds.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "codec/xvid21.h"
 #include "control/quelvora_ctrl.h"
+#include "platform/avifile/avifile.h"
 #include "platform/ui/msgbox.h"
 #include "platform/winsock/winsock.h"
 
@@ -15,6 +19,7 @@ class ConstructionTest : public ::testing::Test {
   void TearDown() override {
     xvid21::ClearInitInjectionForTest();
     winsock::SetWSAStartupFailureForTesting(0);
+    SetVideoForWindowsVersionForTesting(kVideoForWindowsVersion);
   }
   static void ExpectOnlyBox(const char* text) {
     const auto boxes = RecordedMessageBoxes();
@@ -64,6 +69,20 @@ TEST_F(ConstructionTest, SocketLibraryFailureStopsAtStepFive) {
     EXPECT_TRUE(c.m_menuPopup.IsCreated());
   }
   ExpectOnlyBox("WSAStartup failed!");
+}
+
+TEST_F(ConstructionTest, ARefusedRecordingLibraryLeavesAnotherControlRecording) {
+  CQuelvoraCtrl recording;
+  SetVideoForWindowsVersionForTesting(0x01000000);
+  {
+    CQuelvoraCtrl refused;
+    EXPECT_EQ(refused.GetConstructionStage(), CQuelvoraCtrl::ConstructionStage::Complete);
+  }
+  const std::string path = ::testing::TempDir() + "refused_start.avi";
+  PAVIFILE file = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+  AVIFileRelease(file);
+  std::remove(path.c_str());
 }
 
 }  // namespace

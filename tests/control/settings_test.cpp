@@ -21,7 +21,7 @@ TEST(SettingsTest, DefaultsOfANewControl) {
   EXPECT_EQ(c.m_nCodeOrDecode, 0);
   EXPECT_EQ(c.LanguageVersion(), 2);
   EXPECT_EQ(c.GetConstructionStage(), CQuelvoraCtrl::ConstructionStage::Complete);
-  EXPECT_EQ(c.m_menuPopup.GetMenuItemCount(), 0);
+  EXPECT_EQ(c.m_menuPopup.GetMenuItemCount(), 1);  // "Full Screen"
 }
 
 TEST(SettingsTest, FrameRateAcceptsOneToThirty) {
