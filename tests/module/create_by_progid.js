@@ -1,5 +1,6 @@
 // The control created by ProgID from its registered module, beside the control built into the
-// host: both answer through their dispatch interface, and the module's boxes are the host's.
+// host: both answer through their dispatch interface, and the module's boxes and dialogs are the
+// host's.
 var out = host.args[0];
 function check(cond, what) { if (!cond) throw new Error("failed: " + what); }
 
@@ -18,6 +19,13 @@ host.clearMessageBoxes();
 ctrl.GetErrorMessage(4);
 var boxes = host.messageBoxes();
 check(boxes.length === 1 && boxes[0].icon === "error", "the module's box is recorded by the host");
+
+// The module's dialogs run in the host's modal loop and reach the host's modal hook.
+var about = null;
+host.onModal(function (info, answer) { about = info.title; answer.pressButton("OK"); });
+ctrl.AboutBox();
+host.onModal(null);
+check(about === "About Oskavelle ActiveX Control", "the module's About box: " + about);
 
 var threw = false;
 try { ctrl.SetLanguageVersion(); } catch (e) { threw = true; }
