@@ -14,3 +14,20 @@ function(qv_glob_sources var)
   endif()
   set(${var} ${all} PARENT_SCOPE)
 endfunction()
+
+# qv_embed_files(target file...): compiles the bytes of each file (relative to the source folder)
+# into target as `extern const unsigned char kEmbedded_<stem>_<ext>[]` with its size beside it
+# (`kEmbedded_..._size`), regenerated whenever the file changes.
+function(qv_embed_files target)
+  foreach(rel IN LISTS ARGN)
+    get_filename_component(name ${rel} NAME)
+    string(MAKE_C_IDENTIFIER ${name} id)
+    set(out ${CMAKE_BINARY_DIR}/embedded/${id}.cpp)
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/${rel} -DOUT=${out} -DID=${id}
+              -P ${CMAKE_SOURCE_DIR}/cmake/EmbedFile.cmake
+      DEPENDS ${CMAKE_SOURCE_DIR}/${rel} ${CMAKE_SOURCE_DIR}/cmake/EmbedFile.cmake
+      COMMENT "Embedding ${rel}")
+    target_sources(${target} PRIVATE ${out})
+  endforeach()
+endfunction()

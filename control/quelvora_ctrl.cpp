@@ -7,11 +7,14 @@
 #include "control/error_table.h"
 #include "display/full_screen_dlg.h"
 #include "platform/gdi/gdi.h"
+#include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
 #include "platform/winsock/winsock.h"
 #include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
+  // A live control keeps its module loaded.
+  AfxOleLockApp();
   // Step 2: the defaults.
   m_nVideoInHeight = 288;
   m_nVideoOutHeight = 288;
@@ -112,6 +115,7 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
     AVI_Exit();
   }
   DestroyWindow();
+  AfxOleUnlockApp();
 }
 
 void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) {

@@ -70,6 +70,18 @@ class CQuelvoraCtrl : public COleControl {
   void ShowErrorDialog(short sShowErrorDialog);
   void AboutBox();
 
+  // ---- The component object: dispatch interface and class hooks ----
+  HRESULT GetIDsOfNames(std::string_view name, DISPID* dispid) override;
+  HRESULT Invoke(DISPID dispid, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* excepInfo,
+                 UINT* argErr) override;
+  UINT GetTypeInfoCount() override;
+  // The type library by its registration (library ID, version 1.0, the locale), loaded once.
+  HRESULT GetTypeLib(LCID lcid, ITypeLib** lib) override;
+  HRESULT GetClassID(CLSID* clsid) override;
+  UINT GetUserTypeNameID() override;
+  HINSTANCE GetResourceInstance() override;
+  DWORD GetMiscStatus() override;
+
   // ---- Read access for hosts and tests ----
   int LanguageVersion() const { return m_nLanguageVersion; }
   BOOL ErrorDialogShown() const { return m_bShowErrorDialog; }

@@ -2,6 +2,7 @@
 
 #include "control/about_dlg.h"
 #include "platform/ui/msgbox.h"
+#include "resources/embedded_files.h"
 
 const DialogTemplate& AboutDialogTemplate() {
   static const DialogTemplate t = [] {
@@ -14,7 +15,9 @@ const DialogTemplate& AboutDialogTemplate() {
     d.fontFace = "MS Sans Serif";
     d.pointSize = 12;
     d.controls = {
-        {-1, K::Icon, "", 10, 10, 20, 20, 0, {}},
+        // The module's icon (its 32 x 32 image is the first).
+        {-1, K::Icon, "", 10, 10, 20, 20, 0,
+         std::vector<unsigned char>(kEmbedded_quelvora_ico, kEmbedded_quelvora_ico + kEmbedded_quelvora_ico_size)},
         {IDC_ABOUT_TITLE, K::Static, "Oskavelle ActiveX Control", 40, 10, 170, 8, 0, {}},
         {IDC_ABOUT_VERSION, K::Static, "Version 3.3", 40, 25, 170, 8, 0, {}},
         {-1, K::Static, "Video conferencing for scripts and forms", 40, 40, 200, 8, 0, {}},

@@ -1,29 +1,45 @@
 // One control on the host's form, as a script sees it: its methods by name, called through the
-// control's dispatch interface.
+// control's dispatch interface, and its window through the container interfaces.
 #pragma once
 
 #include <QJSEngine>
 #include <QJSValue>
 #include <QObject>
 #include <QStringList>
-#include <memory>
+
+#include "platform/com/dispatch.h"
 
 class CQuelvoraCtrl;
+class QWidget;
 
 class ControlHandle : public QObject {
   Q_OBJECT
 
  public:
-  ControlHandle(QJSEngine* engine, std::unique_ptr<CQuelvoraCtrl> control);
+  // A control made by a class factory. `builtIn` is the same object when it is the control linked
+  // into the host (whose figures the host reads), nullptr when a module made it. `methods` are the
+  // names the script gets as functions.
+  ControlHandle(QJSEngine* engine, CComPtr<IDispatch> dispatch, CQuelvoraCtrl* builtIn, QStringList methods);
   ~ControlHandle() override;
 
-  CQuelvoraCtrl* Control() const { return control_.get(); }
-  static QStringList MethodNames();
+  CQuelvoraCtrl* Control() const { return builtIn_; }
+  // The control's window (nullptr before it is placed on the form).
+  QWidget* Widget() const;
+  IDispatch* Dispatch() const { return dispatch_.get(); }
+  const QStringList& MethodNames() const { return methods_; }
+
+  // The method names of the control built into the host.
+  static QStringList BuiltInMethodNames();
+  // The method names a class's registered type library gives its default dispatch interface;
+  // empty when the class has no loadable type library.
+  static QStringList RegisteredMethodNames(REFCLSID clsid);
 
   // Calls a method by name with the script's arguments; a dispatch error becomes a script error.
   Q_INVOKABLE QJSValue call(const QString& name, const QJSValue& args);
 
  private:
   QJSEngine* engine_;
-  std::unique_ptr<CQuelvoraCtrl> control_;
+  CComPtr<IDispatch> dispatch_;
+  CQuelvoraCtrl* builtIn_;
+  QStringList methods_;
 };

@@ -13,7 +13,9 @@
 #include <cstdio>
 
 #include "control/quelvora_ctrl.h"
+#include "control/quelvora_factory.h"
 #include "hosts/quelvora-host/control_handle.h"
+#include "platform/com/objbase.h"
 #include "platform/kernel/codepage.h"
 #include "platform/ui/modal.h"
 #include "platform/ui/msgbox.h"
@@ -83,13 +85,48 @@ int ScriptHost::RunFile(const QString& path) {
 }
 
 QJSValue ScriptHost::create(const QString& progId) {
-  if (!progId.isEmpty()) {
-    engine_->throwError(QJSValue::ReferenceError, "no control is registered as " + progId);
+  // Made as a container makes a control: a class factory (the built-in one, or the one of the
+  // module the ProgID's registration names) hands out the dispatch interface, then the control
+  // is activated in place on the form.
+  CComPtr<IDispatch> dispatch;
+  CQuelvoraCtrl* builtIn = nullptr;
+  QStringList methods;
+  if (progId.isEmpty()) {
+    if (FAILED(QuelvoraFactory().CreateInstance(nullptr, IID_IDispatch, dispatch.ReceiveVoid()))) {
+      engine_->throwError(QStringLiteral("cannot create the built-in control"));
+      return {};
+    }
+    builtIn = static_cast<CQuelvoraCtrl*>(dispatch.get());
+    methods = ControlHandle::BuiltInMethodNames();
+  } else {
+    const std::string id = progId.toStdString();
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(id.c_str(), &clsid))) {
+      engine_->throwError(QJSValue::ReferenceError, "no control is registered as " + progId);
+      return {};
+    }
+    if (const HRESULT hr =
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.ReceiveVoid());
+        FAILED(hr)) {
+      const QString why = hr == CO_E_DLLNOTFOUND
+                              ? QString::fromStdString(CoLastLoadError())
+                              : QString::fromLatin1(HResultText(hr) ? HResultText(hr) : "");
+      engine_->throwError(QString("cannot create %1 (0x%2) %3")
+                              .arg(progId)
+                              .arg(static_cast<quint32>(hr), 8, 16, QChar('0'))
+                              .arg(why));
+      return {};
+    }
+    methods = ControlHandle::RegisteredMethodNames(clsid);
+  }
+  CComPtr<IOleObject> object;
+  const RECT pos{0, 0, kDefaultWidth, kDefaultHeight};
+  if (FAILED(dispatch->QueryInterface(IID_IOleObject, object.ReceiveVoid())) ||
+      FAILED(object->DoVerb(OLEIVERB_INPLACEACTIVATE, &form_, &pos))) {
+    engine_->throwError(QStringLiteral("the control cannot be placed on the form"));
     return {};
   }
-  auto ctrl = std::make_unique<CQuelvoraCtrl>();
-  auto handle = std::make_unique<ControlHandle>(engine_, std::move(ctrl));
-  handle->Control()->CreateControlWindow(&form_, RECT{0, 0, kDefaultWidth, kDefaultHeight});
+  auto handle = std::make_unique<ControlHandle>(engine_, std::move(dispatch), builtIn, std::move(methods));
   ControlHandle* raw = handle.get();
   controls_.push_back(std::move(handle));
   LayOut();
@@ -102,7 +139,7 @@ QJSValue ScriptHost::create(const QString& progId) {
   const QJSValue maker = engine_->evaluate(
       "(function (h, name) { return function () { return h.call(name, "
       "Array.prototype.slice.call(arguments)); }; })");
-  for (const QString& name : ControlHandle::MethodNames()) obj.setProperty(name, maker.call({h, name}));
+  for (const QString& name : raw->MethodNames()) obj.setProperty(name, maker.call({h, name}));
   return obj;
 }
 
@@ -130,11 +167,11 @@ void ScriptHost::destroy(const QJSValue& control) {
 
 void ScriptHost::resize(const QJSValue& control, int width, int height) {
   ControlHandle* h = HandleOf(control);
-  if (!h || !h->Control()->Widget()) {
+  if (!h || !h->Widget()) {
     engine_->throwError(QJSValue::TypeError, "not a control of this host");
     return;
   }
-  h->Control()->Widget()->resize(width, height);
+  h->Widget()->resize(width, height);
   LayOut();
 }
 
@@ -143,7 +180,7 @@ void ScriptHost::LayOut() {
   int x = 0;
   int height = kDefaultHeight;
   for (const auto& c : controls_) {
-    QWidget* w = c->Control()->Widget();
+    QWidget* w = c->Widget();
     if (!w) continue;
     w->move(x, 0);
     x += w->width();
@@ -207,7 +244,7 @@ QString ScriptHost::screenshot(const QJSValue& what, const QString& path) {
     // The dialog or full-screen view that is open (from inside a host.onModal handler).
     target = QApplication::activeModalWidget();
   } else if (ControlHandle* h = HandleOf(what)) {
-    target = h->Control()->Widget();
+    target = h->Widget();
   }
   if (!target) {
     engine_->throwError(QJSValue::TypeError,
@@ -229,7 +266,13 @@ QJSValue ScriptHost::figures(const QJSValue& control) {
     engine_->throwError(QJSValue::TypeError, "not a control of this host");
     return {};
   }
+  // The figures are the control's own counters, which only the control linked into the host
+  // shows its host.
   const CQuelvoraCtrl* ctrl = h->Control();
+  if (!ctrl) {
+    engine_->throwError(QJSValue::TypeError, "figures are kept for the built-in control only");
+    return {};
+  }
   CaptureWindowInfo capture;
   const bool capturing = ctrl->m_hCapWnd && GetCaptureWindowInfo(ctrl->m_hCapWnd, &capture);
   QJSValue o = engine_->newObject();

@@ -26,7 +26,8 @@ class ScriptHost : public QObject {
   QStringList Args() const { return args_; }
   QWidget* Form() { return &form_; }
 
-  // Places a control on the form. Without a ProgID the control built into the host is used.
+  // Places a control on the form: with a ProgID, the class registered under it, loaded from its
+  // module through the registry; without one, the control built into the host.
   Q_INVOKABLE QJSValue create(const QString& progId = QString());
   Q_INVOKABLE void destroy(const QJSValue& control);
   Q_INVOKABLE void resize(const QJSValue& control, int width, int height);

@@ -42,6 +42,8 @@ const char* HResultText(HRESULT hr) {
       return "Error accessing the OLE registry.";
     case TYPE_E_LIBNOTREGISTERED:
       return "Library not registered.";
+    case TYPE_E_CANTLOADLIBRARY:
+      return "Error loading type library/DLL.";
     case REGDB_E_READREGDB:
       return "Could not read key from registry.";
     case REGDB_E_WRITEREGDB:

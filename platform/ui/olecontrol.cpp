@@ -2,6 +2,11 @@
 
 #include <QWidget>
 
+COleControl::COleControl() {
+  m_xOleObject.outer = this;
+  m_xOleWindow.outer = this;
+}
+
 BOOL COleControl::CreateControlWindow(QWidget* parent, const RECT& rect) {
   if (m_hWnd) return FALSE;
   return CreateInWidget(WS_CHILD | WS_VISIBLE, rect.left, rect.top, rect.right - rect.left,
@@ -50,3 +55,72 @@ void COleControl::OnTimer(UINT_PTR) {}
 void COleControl::OnRButtonDown(UINT, POINT) {}
 BOOL COleControl::OnCommand(UINT) { return FALSE; }
 void COleControl::OnDestroy() {}
+
+HRESULT COleControl::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (riid == IID_IUnknown || riid == IID_IDispatch) {
+    *ppv = static_cast<IDispatch*>(this);
+  } else if (riid == IID_IOleObject) {
+    *ppv = &m_xOleObject;
+  } else if (riid == IID_IOleWindow) {
+    *ppv = &m_xOleWindow;
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG COleControl::AddRef() { return ++m_dwRef; }
+
+ULONG COleControl::Release() {
+  const ULONG left = --m_dwRef;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT COleControl::XOleObject::QueryInterface(REFIID riid, void** ppv) {
+  return outer->QueryInterface(riid, ppv);
+}
+ULONG COleControl::XOleObject::AddRef() { return outer->AddRef(); }
+ULONG COleControl::XOleObject::Release() { return outer->Release(); }
+
+HRESULT COleControl::XOleObject::DoVerb(LONG verb, QWidget* parent, const RECT* pos) {
+  if (verb != OLEIVERB_INPLACEACTIVATE && verb != OLEIVERB_SHOW) return OLEOBJ_E_INVALIDVERB;
+  if (outer->m_hWnd) {
+    outer->ShowWindow(SW_SHOW);
+    return S_OK;
+  }
+  if (!pos) return E_INVALIDARG;
+  return outer->CreateControlWindow(parent, *pos) ? S_OK : E_FAIL;
+}
+
+HRESULT COleControl::XOleObject::GetUserClassID(CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  return outer->GetClassID(clsid);
+}
+
+HRESULT COleControl::XOleObject::GetUserType(DWORD, std::string* name) {
+  if (!name) return E_POINTER;
+  *name = LoadResourceString(outer->GetResourceInstance(), outer->GetUserTypeNameID());
+  return name->empty() ? E_FAIL : S_OK;
+}
+
+HRESULT COleControl::XOleObject::GetMiscStatus(DWORD, DWORD* status) {
+  if (!status) return E_POINTER;
+  *status = outer->GetMiscStatus();
+  return S_OK;
+}
+
+HRESULT COleControl::XOleWindow::QueryInterface(REFIID riid, void** ppv) {
+  return outer->QueryInterface(riid, ppv);
+}
+ULONG COleControl::XOleWindow::AddRef() { return outer->AddRef(); }
+ULONG COleControl::XOleWindow::Release() { return outer->Release(); }
+
+HRESULT COleControl::XOleWindow::GetWindow(HWND* hwnd) {
+  if (!hwnd) return E_POINTER;
+  *hwnd = outer->m_hWnd;
+  return *hwnd ? S_OK : E_FAIL;
+}

@@ -46,16 +46,18 @@ TEST(WindowTest, IdlePictureIsBlueWithWhiteNoSignalAtTenTen) {
   EXPECT_LE(minY, 18);
 }
 
-TEST(WindowTest, AboutBoxShowsItsTextsWithTheTwoTitlesInRed) {
+TEST(WindowTest, AboutBoxShowsTheIconAndItsTextsWithTheTwoTitlesInRed) {
   CQuelvoraCtrl ctrl;
   ModalInfo seen;
   QColor titleColour, otherColour;
+  QSize iconSize;
   SetModalHook([&](const ModalInfo& info, ModalAnswer& answer) {
     seen = info;
     for (QLabel* l : QApplication::activeModalWidget() ? QApplication::activeModalWidget()->findChildren<QLabel*>()
                                                         : QList<QLabel*>{}) {
       if (l->text() == "Version 3.3") titleColour = l->palette().color(QPalette::WindowText);
       if (l->text().startsWith("Video")) otherColour = l->palette().color(QPalette::WindowText);
+      if (!l->pixmap().isNull()) iconSize = l->pixmap().size();
     }
     answer.PressButton("OK");
   });
@@ -69,6 +71,7 @@ TEST(WindowTest, AboutBoxShowsItsTextsWithTheTwoTitlesInRed) {
   EXPECT_EQ(seen.buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(titleColour, QColor(255, 0, 0));
   EXPECT_NE(otherColour, QColor(255, 0, 0));
+  EXPECT_EQ(iconSize, QSize(32, 32));  // the module's icon
 }
 
 // A window that counts its 30 ms timer.

@@ -4,10 +4,10 @@
 
 #include "platform/com/comcat.h"
 #include "platform/com/dispatch.h"
-#include "platform/com/factory.h"
 #include "platform/com/objbase.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/module/factory.h"
 #include "registry_fixture.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/com/dispatch.h"
-#include "platform/com/factory.h"
 #include "platform/com/objbase.h"
+#include "platform/module/factory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/com/factory.h"
+#include "platform/module/factory.h"
 
 #include <dlfcn.h>
 
