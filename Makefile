@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build demo demo-two test bench asan fuzz clean
+.PHONY: all deps configure build demo demo-two test bench asan fuzz tsan clean
 
 all: build
 
@@ -30,6 +30,16 @@ test: build
 
 bench: build
 	./bench/run.sh $(BUILD)
+
+# Two controls sending at once in one process, under ThreadSanitizer (its own build folder).
+TSAN_BUILD ?= $(BUILD)-tsan
+TSAN_TESTS ?= *TwoControls*
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DQV_TSAN=ON -DQV_BENCH=OFF $(CMAKE_FLAGS) > /dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_net
+	QT_QPA_PLATFORM=offscreen QV_TEST_TMP=$(TSAN_BUILD)/test-tmp \
+	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ./$(TSAN_BUILD)/tests/test_net --gtest_filter='$(TSAN_TESTS)'
 
 clean:
 	rm -rf $(BUILD)
