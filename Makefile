@@ -31,15 +31,16 @@ test: build
 bench: build
 	./bench/run.sh $(BUILD)
 
-# Two controls sending at once in one process, under ThreadSanitizer (its own build folder).
+# Under ThreadSanitizer, in its own build folder: the sending tests (two controls sending at once
+# in one process among them) and the overlays drawn on several capture threads at once.
 TSAN_BUILD ?= $(BUILD)-tsan
-TSAN_TESTS ?= *TwoControls*
+TSAN_ENV = QT_QPA_PLATFORM=offscreen QV_TEST_TMP=$(TSAN_BUILD)/test-tmp \
+  TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DQV_TSAN=ON -DQV_BENCH=OFF $(CMAKE_FLAGS) > /dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_net
-	QT_QPA_PLATFORM=offscreen QV_TEST_TMP=$(TSAN_BUILD)/test-tmp \
-	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ./$(TSAN_BUILD)/tests/test_net --gtest_filter='$(TSAN_TESTS)'
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_net test_platform_gdi
+	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_net --gtest_filter='VideoSenderTest.*'
+	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_platform_gdi --gtest_filter='Contexts.OverlaysOnSeveralThreadsAtOnce'
 
 clean:
 	rm -rf $(BUILD)

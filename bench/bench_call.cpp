@@ -20,13 +20,10 @@
 //   the frame's time on the wire and waiting to be read, at most one receive tick (30 ms) aimed at.
 //
 // The programme runs the four sides as child processes of itself (--role ...).
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,7 +193,7 @@ int RunGstreamerSide(bool sender, int port, int fps, const std::string& out) {
                "height=288,framerate=" +
                    std::to_string(fps) + "/1 ! avenc_mpeg4 name=enc bitrate=" + std::to_string(kBandwidth) +
                    " gop-size=" + std::to_string(kKeyFrameInterval) +
-                   " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink host=127.0.0.1 port=" + p
+                   " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink sync=false host=127.0.0.1 port=" + p
              : "udpsrc name=src address=127.0.0.1 port=" + p +
                    " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-ES,payload=96\""
                    " ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink name=sink";
@@ -218,7 +215,23 @@ int RunGstreamerSide(bool sender, int port, int fps, const std::string& out) {
   }
   if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return 2;
   SayReady();
-  while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // What gst-launch-1.0 does with the bus: latency changes are redistributed, errors end the run.
+  GstBus* bus = gst_element_get_bus(pipeline);
+  while (!g_stop.load()) {
+    GstMessage* message = gst_bus_timed_pop(bus, 20 * GST_MSECOND);
+    if (!message) continue;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) gst_bin_recalculate_latency(GST_BIN(pipeline));
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+      GError* e = nullptr;
+      gst_message_parse_error(message, &e, nullptr);
+      std::fprintf(stderr, "%s\n", e ? e->message : "error");
+      g_clear_error(&e);
+      gst_message_unref(message);
+      break;
+    }
+    gst_message_unref(message);
+  }
+  gst_object_unref(bus);
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(pipeline);
   std::ofstream file(out);
@@ -328,14 +341,15 @@ std::vector<std::string> Lines(const std::string& path) {
 }
 
 int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  using namespace winsock;
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
+  a.sin_addr.s_addr = inet_addr("127.0.0.1");
+  bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  int length = sizeof a;
   getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  ::close(s);
+  closesocket(s);
   return ntohs(a.sin_port);
 }
 
@@ -507,8 +521,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  winsock::WSADATA data;
+  winsock::WSAStartup(winsock::MAKEWORD(1, 1), &data);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  winsock::WSACleanup();
   return 0;
 }
