@@ -189,14 +189,16 @@ int RunGstreamerSide(bool sender, int port, int fps, const std::string& out) {
   gst_init(nullptr, nullptr);
   const std::string p = std::to_string(port);
   const std::string description =
-      sender ? "videotestsrc name=src is-live=true horizontal-speed=4 ! video/x-raw,format=I420,width=352,"
-               "height=288,framerate=" +
-                   std::to_string(fps) + "/1 ! avenc_mpeg4 name=enc bitrate=" + std::to_string(kBandwidth) +
-                   " gop-size=" + std::to_string(kKeyFrameInterval) +
-                   " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink sync=false host=127.0.0.1 port=" + p
-             : "udpsrc name=src address=127.0.0.1 port=" + p +
-                   " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-ES,payload=96\""
-                   " ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink name=sink";
+      sender
+          ? "videotestsrc name=src is-live=true horizontal-speed=4 ! video/x-raw,format=I420,width=352,"
+            "height=288,framerate=" +
+                std::to_string(fps) + "/1 ! avenc_mpeg4 name=enc bitrate=" + std::to_string(kBandwidth) +
+                " gop-size=" + std::to_string(kKeyFrameInterval) +
+                " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink sync=false host=127.0.0.1 port=" +
+                p
+          : "udpsrc name=src address=127.0.0.1 port=" + p +
+                " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-ES,payload=96\""
+                " ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink name=sink";
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
   if (!pipeline) {

@@ -42,8 +42,7 @@ LRESULT CQuelvoraCtrl::OnCapturedFrame(const VIDEOHDR& header) {
   if (!(header.dwFlags & VHDR_DONE)) return TRUE;
   const FrameSettings settings = TakeFrameSettings();
   if (!settings.bSending) return TRUE;
-  if (!FrameGateTakes(settings.nFrameRate, GetTickCount())) return TRUE;
-  FrameGateTaken(GetTickCount());
+  if (!FrameGateTake(settings.nFrameRate, GetTickCount())) return TRUE;
 
   BYTE* buffer = m_pFrameBuffer.get();
   if (!buffer) return TRUE;
