@@ -1,23 +1,32 @@
 // A call end to end on loopback, sender and receiver in two processes, beside a GStreamer pair
 // doing the same job in two processes:
 //
-//   videotestsrc ! avenc_mpeg4 ! rtpmp4vpay mtu=812 ! udpsink
-//   udpsrc ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink
+//   videotestsrc is-live=true horizontal-speed=4 ! video/x-raw,format=I420,width=352,height=288,
+//     framerate=F/1 ! avenc_mpeg4 bitrate=250000 gop-size=30 ! rtpmp4vpay mtu=812 config-interval=1
+//     ! udpsink sync=false host=127.0.0.1 port=P
+//   udpsrc address=127.0.0.1 port=P caps=application/x-rtp,...,encoding-name=MP4V-ES ! rtpmp4vdepay
+//     ! avdec_mpeg4 ! fakesink
 //
-// CIF, 250 kbit/s, key frame every 30 frames, at 15 frames a second and at 30 (the fastest rate a
-// control sends at; the test camera delivers what the control asks for). Measured over a window
-// of kWindowSeconds once both sides run:
+// CIF, 250 kbit/s, a key frame every 30 frames, at 15 frames a second and at 30 (the fastest rate
+// a control sends at; the test camera delivers at the period the control asks for). The GStreamer
+// sides run those pipelines through gst_parse_launch, as gst-launch-1.0 does, with pad probes.
+// The test picture moves on both sides (moving bars and box here, bars moving 4 pixels a frame
+// there). udpsink does not wait on the clock: the encoder's buffers reach it without a usable
+// time and it would stall; the live source already paces the frames, as the capture does ours.
 //
-// - CPU per frame of each process (utime + stime from /proc/<pid>/stat, every thread, the ones that
-//   ended included) divided by the frames it sent or drew in the window. The control's sending
-//   process also captures the test camera and shows its preview; the receiving one decodes and
-//   draws into its window (offscreen).
+// Measured over kWindowSeconds once both sides run:
+// - CPU per frame of each process (utime + stime from /proc/<pid>/stat, every thread, the ones
+//   that ended included) divided by the frames it sent or drew in the window; for the sending
+//   control also its UI thread alone (the preview). The sending control captures the test camera,
+//   shows its preview, draws the name and encodes; the receiving one decodes, converts and draws
+//   into its window (offscreen). fakesink takes the decoded 4:2:0 picture as it is.
 // - Latency of each frame from capture to drawn: for a control, from the capture callback's entry
 //   to the return of its draw (net/frame_times.h); for GStreamer, from the buffer leaving
-//   videotestsrc to it reaching fakesink (pad probes). Both processes read CLOCK_MONOTONIC.
-// - Encode: capture to encoded; decode: the frame's last datagram read to drawn (control), or its
-//   last datagram leaving udpsrc to fakesink (GStreamer). "excess" is latency − encode − decode:
-//   the frame's time on the wire and waiting to be read, at most one receive tick (30 ms) aimed at.
+//   videotestsrc to it reaching fakesink. Both processes read CLOCK_MONOTONIC.
+// - Encode: capture to encoded (the copy and the name included); decode: the frame's last
+//   datagram read to drawn (control), or leaving udpsrc to fakesink (GStreamer). "excess" is
+//   latency - encode - decode: the frame's time between encoder and receiver, for a control at
+//   most one receive tick (30 ms) by design.
 //
 // The programme runs the four sides as child processes of itself (--role ...).
 #include <benchmark/benchmark.h>
@@ -123,7 +132,7 @@ int RunControlSide(bool sender, int port, int fps, const std::string& out, int a
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (g_stop.load()) app.quit();
   });
-  poll.start(20);
+  poll.start(250);
   app.exec();
   if (sender) {
     ctrl->StopSend();
@@ -149,16 +158,15 @@ GstPadProbeReturn StampProbe(GstPad*, GstPadProbeInfo*, gpointer data) {
 }
 
 struct Marks {
-  std::vector<std::pair<std::uint32_t, std::int64_t>> marks;
+  std::vector<std::pair<std::uint16_t, std::int64_t>> marks;  // RTP sequence number, time
 };
 
 void Mark(GstBuffer* buffer, Marks* marks) {
   GstMapInfo map;
   if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
   if (map.size >= 12 && (map.data[1] & 0x80)) {
-    const std::uint32_t ts = (std::uint32_t{map.data[4]} << 24) | (std::uint32_t{map.data[5]} << 16) |
-                             (std::uint32_t{map.data[6]} << 8) | map.data[7];
-    marks->marks.emplace_back(ts, NowNs());
+    const auto sequence = static_cast<std::uint16_t>((map.data[2] << 8) | map.data[3]);
+    marks->marks.emplace_back(sequence, NowNs());
   }
   gst_buffer_unmap(buffer, &map);
 }
@@ -220,7 +228,7 @@ int RunGstreamerSide(bool sender, int port, int fps, const std::string& out) {
   // What gst-launch-1.0 does with the bus: latency changes are redistributed, errors end the run.
   GstBus* bus = gst_element_get_bus(pipeline);
   while (!g_stop.load()) {
-    GstMessage* message = gst_bus_timed_pop(bus, 20 * GST_MSECOND);
+    GstMessage* message = gst_bus_timed_pop(bus, 250 * GST_MSECOND);
     if (!message) continue;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) gst_bin_recalculate_latency(GST_BIN(pipeline));
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
@@ -283,11 +291,13 @@ void Stop(Child& child) {
   child.pid = -1;
 }
 
-// utime + stime of a process in seconds.
-double CpuSeconds(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+// utime + stime in seconds from a /proc stat file (of a process, or of one of its threads).
+double CpuSecondsFrom(const std::string& path) {
+  std::ifstream f(path);
   std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(stat.substr(close + 2));
   std::string field;
   unsigned long long utime = 0, stime = 0;
   for (int i = 3; i <= 15 && rest >> field; ++i) {
@@ -295,6 +305,16 @@ double CpuSeconds(pid_t pid) {
     if (i == 15) stime = std::stoull(field);
   }
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct Cpu {
+  double process = 0;
+  double mainThread = 0;  // the UI thread of a control; the thread that only waits in GStreamer
+};
+
+Cpu CpuOf(pid_t pid) {
+  const std::string dir = "/proc/" + std::to_string(pid);
+  return {CpuSecondsFrom(dir + "/stat"), CpuSecondsFrom(dir + "/task/" + std::to_string(pid) + "/stat")};
 }
 
 void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
@@ -305,34 +325,6 @@ double Percentile(std::vector<double> v, double p) {
   const std::size_t i =
       std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
   return v[i];
-}
-
-// One frame that crossed: times in ns.
-struct Crossing {
-  std::int64_t captured, encoded, read, drawn;
-};
-
-void Report(benchmark::State& state, const std::vector<Crossing>& frames, std::size_t sentInWindow,
-            std::size_t drawnInWindow, double sendCpu, double recvCpu) {
-  std::vector<double> latency, encode, decode, excess;
-  for (const Crossing& c : frames) {
-    latency.push_back(static_cast<double>(c.drawn - c.captured) / 1e6);
-    encode.push_back(static_cast<double>(c.encoded - c.captured) / 1e6);
-    decode.push_back(static_cast<double>(c.drawn - c.read) / 1e6);
-    excess.push_back(
-        static_cast<double>((c.drawn - c.captured) - (c.encoded - c.captured) - (c.drawn - c.read)) / 1e6);
-  }
-  state.counters["sent"] = static_cast<double>(sentInWindow);
-  state.counters["drawn"] = static_cast<double>(drawnInWindow);
-  state.counters["send_ms/f"] = sentInWindow ? 1000.0 * sendCpu / static_cast<double>(sentInWindow) : 0;
-  state.counters["recv_ms/f"] = drawnInWindow ? 1000.0 * recvCpu / static_cast<double>(drawnInWindow) : 0;
-  state.counters["lat_p50"] = Percentile(latency, 0.5);
-  state.counters["lat_p95"] = Percentile(latency, 0.95);
-  state.counters["enc_p50"] = Percentile(encode, 0.5);
-  state.counters["dec_p50"] = Percentile(decode, 0.5);
-  state.counters["excess_p50"] = Percentile(excess, 0.5);
-  state.counters["excess_p95"] = Percentile(excess, 0.95);
-  state.counters["excess_max"] = Percentile(excess, 1.0);
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -361,6 +353,7 @@ struct Run {
   std::string sendFile, recvFile;
   std::int64_t from = 0, to = 0;
   double sendCpu = 0, recvCpu = 0;
+  double sendMainCpu = 0;
   bool ok = false;
 };
 
@@ -384,16 +377,51 @@ Run RunCall(const std::string& kind, int fps) {
   }
   Sleep(kWarmUpSeconds);
   run.from = NowNs();
-  const double send0 = CpuSeconds(send.pid), recv0 = CpuSeconds(recv.pid);
+  const Cpu send0 = CpuOf(send.pid), recv0 = CpuOf(recv.pid);
   Sleep(kWindowSeconds);
   run.to = NowNs();
-  run.sendCpu = CpuSeconds(send.pid) - send0;
-  run.recvCpu = CpuSeconds(recv.pid) - recv0;
+  const Cpu send1 = CpuOf(send.pid), recv1 = CpuOf(recv.pid);
+  run.sendCpu = send1.process - send0.process;
+  run.sendMainCpu = send1.mainThread - send0.mainThread;
+  run.recvCpu = recv1.process - recv0.process;
   Stop(send);
   Sleep(0.3);
   Stop(recv);
   run.ok = true;
   return run;
+}
+
+// One frame that crossed: times in ns.
+struct Crossing {
+  std::int64_t captured, encoded, read, drawn;
+};
+
+void Report(benchmark::State& state, const std::vector<Crossing>& frames, std::size_t sentInWindow,
+            std::size_t drawnInWindow, const Run& run) {
+  std::vector<double> latency, encode, decode, excess;
+  for (const Crossing& c : frames) {
+    latency.push_back(static_cast<double>(c.drawn - c.captured) / 1e6);
+    encode.push_back(static_cast<double>(c.encoded - c.captured) / 1e6);
+    decode.push_back(static_cast<double>(c.drawn - c.read) / 1e6);
+    excess.push_back(
+        static_cast<double>((c.drawn - c.captured) - (c.encoded - c.captured) - (c.drawn - c.read)) / 1e6);
+  }
+  state.counters["sent"] = static_cast<double>(sentInWindow);
+  state.counters["drawn"] = static_cast<double>(drawnInWindow);
+  state.counters["matched"] = static_cast<double>(frames.size());
+  const auto perFrame = [](double seconds, std::size_t n) {
+    return n ? 1000.0 * seconds / static_cast<double>(n) : 0;
+  };
+  state.counters["send_ms/f"] = perFrame(run.sendCpu, sentInWindow);
+  state.counters["send_main_ms/f"] = perFrame(run.sendMainCpu, sentInWindow);
+  state.counters["recv_ms/f"] = perFrame(run.recvCpu, drawnInWindow);
+  state.counters["lat_p50"] = Percentile(latency, 0.5);
+  state.counters["lat_p95"] = Percentile(latency, 0.95);
+  state.counters["enc_p50"] = Percentile(encode, 0.5);
+  state.counters["dec_p50"] = Percentile(decode, 0.5);
+  state.counters["excess_p50"] = Percentile(excess, 0.5);
+  state.counters["excess_p95"] = Percentile(excess, 0.95);
+  state.counters["excess_max"] = Percentile(excess, 1.0);
 }
 
 bool InWindow(const Run& run, std::int64_t t) { return t >= run.from && t < run.to; }
@@ -435,7 +463,7 @@ void BM_CallControl(benchmark::State& state) {
       c.drawn = drawn;
       frames.push_back(c);
     }
-    Report(state, frames, sentInWindow, drawnInWindow, run.sendCpu, run.recvCpu);
+    Report(state, frames, sentInWindow, drawnInWindow, run);
     std::remove(run.sendFile.c_str());
     std::remove(run.recvFile.c_str());
   }
@@ -451,29 +479,30 @@ void BM_CallGstreamer(benchmark::State& state) {
     }
     // Sender: the k-th raw frame is the k-th encoded frame and the k-th frame-ending datagram (no
     // B-frames, no frame skipping); receiver: the k-th frame-ending datagram read is the k-th frame
-    // decoded. The RTP timestamp joins the two.
+    // decoded. The sequence number of the frame's last datagram joins the two (the payloader's RTP
+    // timestamps do not: the encoder's buffers reach it without a time, see udpsink sync=false).
     std::vector<std::int64_t> src, enc, sink;
-    std::vector<std::pair<std::uint32_t, std::int64_t>> sentMarks, readMarks;
+    std::vector<std::pair<std::uint16_t, std::int64_t>> sentMarks, readMarks;
     for (const std::string& line : Lines(run.sendFile)) {
       std::istringstream in(line);
       std::string kind;
       in >> kind;
       std::int64_t t = 0;
-      std::uint32_t ts = 0;
+      unsigned ts = 0;
       if (kind == "src" && in >> t) src.push_back(t);
       if (kind == "enc" && in >> t) enc.push_back(t);
-      if (kind == "mark" && in >> ts >> t) sentMarks.emplace_back(ts, t);
+      if (kind == "mark" && in >> ts >> t) sentMarks.emplace_back(static_cast<std::uint16_t>(ts), t);
     }
     for (const std::string& line : Lines(run.recvFile)) {
       std::istringstream in(line);
       std::string kind;
       in >> kind;
       std::int64_t t = 0;
-      std::uint32_t ts = 0;
+      unsigned ts = 0;
       if (kind == "sink" && in >> t) sink.push_back(t);
-      if (kind == "mark" && in >> ts >> t) readMarks.emplace_back(ts, t);
+      if (kind == "mark" && in >> ts >> t) readMarks.emplace_back(static_cast<std::uint16_t>(ts), t);
     }
-    std::map<std::uint32_t, Crossing> sent;
+    std::map<std::uint16_t, Crossing> sent;
     std::size_t sentInWindow = 0, drawnInWindow = 0;
     const std::size_t nSent = std::min({src.size(), enc.size(), sentMarks.size()});
     for (std::size_t k = 0; k < nSent; ++k) {
@@ -496,7 +525,7 @@ void BM_CallGstreamer(benchmark::State& state) {
     state.counters["unmatched"] =
         static_cast<double>(src.size() - nSent + enc.size() - nSent + sentMarks.size() - nSent + sink.size() -
                             nRead + readMarks.size() - nRead);
-    Report(state, frames, sentInWindow, drawnInWindow, run.sendCpu, run.recvCpu);
+    Report(state, frames, sentInWindow, drawnInWindow, run);
     std::remove(run.sendFile.c_str());
     std::remove(run.recvFile.c_str());
   }
