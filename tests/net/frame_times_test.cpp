@@ -59,7 +59,9 @@ TEST_F(SentFrameTimesTest, EverySentFrameIsReportedOnceWithItsHeaderAndOrderedTi
     EXPECT_GT(t.capturedNs, 0) << i;
     EXPECT_LE(t.capturedNs, t.encodedNs) << i;
     EXPECT_LE(t.encodedNs, t.sentNs) << i;
-    if (i > 0) EXPECT_LT(log.sent[i - 1].sentNs, t.capturedNs) << i;
+    if (i > 0) {
+      EXPECT_LT(log.sent[i - 1].sentNs, t.capturedNs) << i;
+    }
   }
 }
 
