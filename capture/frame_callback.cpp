@@ -8,6 +8,7 @@
 #include "capture/frame_rules.h"
 #include "capture/name_overlay.h"
 #include "control/quelvora_ctrl.h"
+#include "net/frame_times.h"
 #include "platform/kernel/kernel.h"
 
 CQuelvoraCtrl::FrameSettings CQuelvoraCtrl::TakeFrameSettings() const {
@@ -35,11 +36,13 @@ LRESULT CQuelvoraCtrl::FrameCallback(HWND hWnd, LPVIDEOHDR lpVHdr) {
 }
 
 LRESULT CQuelvoraCtrl::OnCapturedFrame(const VIDEOHDR& header) {
+  FrameTimesObserver* const observer = TheFrameTimesObserver();
+  SentFrameTimes times;
+  if (observer) times.capturedNs = FrameTimesNowNs();
   if (!(header.dwFlags & VHDR_DONE)) return TRUE;
   const FrameSettings settings = TakeFrameSettings();
   if (!settings.bSending) return TRUE;
-  if (!FrameGateTakes(settings.nFrameRate, GetTickCount())) return TRUE;
-  FrameGateTaken(GetTickCount());
+  if (!FrameGateTake(settings.nFrameRate, GetTickCount())) return TRUE;
 
   BYTE* buffer = m_pFrameBuffer.get();
   if (!buffer) return TRUE;
@@ -55,6 +58,7 @@ LRESULT CQuelvoraCtrl::OnCapturedFrame(const VIDEOHDR& header) {
   CompactDibRows(buffer, rowBytes, CaptureFrameBytes(width, 1, m_bUseRGB16), height);
   if (m_bUseRGB16) FlipRows(buffer, rowBytes, height);
 
-  SendFrame(buffer, settings);
+  SendFrame(buffer, settings, observer ? &times : nullptr);
+  if (observer && times.sentNs != 0) observer->FrameSent(times);
   return TRUE;
 }

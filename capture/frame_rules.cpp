@@ -8,13 +8,20 @@ namespace {
 std::atomic<DWORD> g_lastTakenTick{0};
 }
 
-bool FrameGateTakes(int frameRate, DWORD now) {
-  if (frameRate >= 30 || frameRate <= 0) return true;
+bool FrameGateTake(int frameRate, DWORD now) {
+  if (frameRate >= 30 || frameRate <= 0) {
+    g_lastTakenTick.store(now);
+    return true;
+  }
+  DWORD last = g_lastTakenTick.load();
   const DWORD threshold = static_cast<DWORD>(1000 / frameRate - 10);
-  return static_cast<DWORD>(now - g_lastTakenTick.load()) >= threshold;
+  // A failed exchange reloads `last`: another thread took a frame meanwhile, so decide again.
+  while (static_cast<DWORD>(now - last) >= threshold)
+    if (g_lastTakenTick.compare_exchange_weak(last, now)) return true;
+  return false;
 }
 
-void FrameGateTaken(DWORD takenAt) { g_lastTakenTick.store(takenAt); }
+void SetFrameGateForTesting(DWORD lastTaken) { g_lastTakenTick.store(lastTaken); }
 
 void ResetFrameGateForTesting() { g_lastTakenTick.store(0); }
 

@@ -7,10 +7,11 @@
 
 // The module-wide frame-rate gate: a frame is taken when at least (1000 / rate - 10) ms have
 // passed since the last taken frame (unsigned 32-bit arithmetic); at 30 fps every frame is taken.
-// A taken frame stores `takenAt` (the tick read after the decision). Shared by every control of
-// the process, from several streaming threads.
-bool FrameGateTakes(int frameRate, DWORD now);
-void FrameGateTaken(DWORD takenAt);
+// Shared by every control of the process, from several streaming threads: deciding and storing
+// `now` as the last taken tick are one atomic step, so two threads never both take a frame in
+// the same interval.
+bool FrameGateTake(int frameRate, DWORD now);
+void SetFrameGateForTesting(DWORD lastTaken);
 void ResetFrameGateForTesting();
 
 // Where the user's name goes: the bottom strip of the picture.

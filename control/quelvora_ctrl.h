@@ -27,6 +27,7 @@ constexpr UINT ID_CANCEL_FULL_SCREEN = 111;
 constexpr UINT ID_FULL_SCREEN = 112;
 
 class CFullScreenDlg;
+struct SentFrameTimes;
 
 class CQuelvoraCtrl : public COleControl {
  public:
@@ -164,8 +165,9 @@ class CQuelvoraCtrl : public COleControl {
   static LRESULT FrameCallback(HWND hWnd, LPVIDEOHDR lpVHdr);
   LRESULT OnCapturedFrame(const VIDEOHDR& header);
   // Encodes one prepared frame (capture size; 24-bit bottom-up or 16-bit top-down rows) and sends
-  // it as fragments. TRUE when sent, or when the compress type sends nothing.
-  BOOL SendFrame(BYTE* image, const FrameSettings& settings);
+  // it as fragments. TRUE when sent, or when the compress type sends nothing. `times` (only while
+  // a frame-times observer is set) gets the encode and send stamps.
+  BOOL SendFrame(BYTE* image, const FrameSettings& settings, SentFrameTimes* times = nullptr);
   // The send start behind SendVideo, and stopping as StopSend does (also for CloseCapture and
   // the destructor).
   BOOL StartSending();

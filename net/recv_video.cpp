@@ -5,6 +5,7 @@
 #include "control/error_table.h"
 #include "control/quelvora_ctrl.h"
 #include "display/full_screen_dlg.h"
+#include "net/frame_times.h"
 #include "net/learned_address.h"
 #include "net/receive_datagram.h"
 #include "net/receive_tick.h"
@@ -40,7 +41,24 @@ class ControlEffects : public ReceiveEffects {
                     static_cast<LONG>(nPictureBytes), bKeyFrame);
   }
 
+  // Set for each datagram while a frame-times observer is set.
+  std::int64_t m_nReadNs = 0;
+
   void DrawPicture() override {
+    Draw();
+    if (FrameTimesObserver* observer = TheFrameTimesObserver()) {
+      // The datagram that completed the frame is still in the receive buffer.
+      const BYTE* datagram = m_control.m_pRecvBuffer.get();
+      ShownFrameTimes times;
+      times.sequence = static_cast<std::uint16_t>((datagram[2] << 8) | datagram[3]);
+      times.readNs = m_nReadNs;
+      times.drawnNs = FrameTimesNowNs();
+      observer->FrameShown(times);
+    }
+  }
+
+ private:
+  void Draw() {
     const int width = m_control.m_nVideoOutWidth;
     const int height = m_control.m_nVideoOutHeight;
     ++m_control.m_nFramesShown;
@@ -62,7 +80,6 @@ class ControlEffects : public ReceiveEffects {
                 m_control.m_pPictureBuffer.get(), 0, 0, width, height, 0);
   }
 
- private:
   CQuelvoraCtrl& m_control;
 };
 
@@ -230,6 +247,7 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
     }
     if (received == 0) continue;
     ++m_nDatagramsReceived;
+    if (TheFrameTimesObserver()) effects.m_nReadNs = FrameTimesNowNs();
 
     ReceiveState state;
     state.pClients = &m_clients;

@@ -8,6 +8,7 @@
 #include "control/error_table.h"
 #include "control/quelvora_ctrl.h"
 #include "net/compress_type.h"
+#include "net/frame_times.h"
 #include "net/learned_address.h"
 #include "net/send_settings.h"
 #include "net/shared_socket.h"
@@ -123,7 +124,7 @@ void CQuelvoraCtrl::ReleaseSendResources() {
   m_nFrameBufferSize = 0;
 }
 
-BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings) {
+BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings, SentFrameTimes* times) {
   if (m_bSameSocket) AdoptLearnedAddress(m_endpoints.sendRemote, TheLearnedRemoteAddress());
   if (IsH26xCompressType(settings.szCompressType)) return TRUE;
   BYTE* packet = m_pPacketBuffer.get();
@@ -142,6 +143,7 @@ BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings) {
   in.nKeyFrameInterval = settings.nKeyFrameInterval;
   if (codec::EncodeFrame(m_xvidEncParam.handle, in, &m_xvidEncFrame, &m_xvidEncStats) != xvid21::XVID_ERR_OK)
     return FALSE;
+  if (times) times->encodedNs = FrameTimesNowNs();
   m_headerCounters.NextSequence();
 
   // The marker and the frame length are known only now.
@@ -159,9 +161,16 @@ BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings) {
     bytes += length;
     return true;
   };
-  const size_t pieces = SendFrameFragments(packet, headerLength, packet + headerLength, frameLength, sendDatagram);
+  const size_t pieces =
+      SendFrameFragments(packet, headerLength, packet + headerLength, frameLength, sendDatagram);
   m_headerCounters.AdvanceTimestamp(m_nTimestampStep);
   if (pieces == (frameLength + kMaxFragmentPayload - 1) / kMaxFragmentPayload) m_nFramesSent.fetch_add(1);
   m_nBytesSent.fetch_add(bytes);
+  if (times && pieces > 0) {
+    times->sequence = fields.sequence;
+    times->frameLength = static_cast<std::uint32_t>(frameLength);
+    times->keyFrame = m_xvidEncFrame.intra != 0;
+    times->sentNs = FrameTimesNowNs();
+  }
   return TRUE;
 }

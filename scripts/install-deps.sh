@@ -12,6 +12,7 @@ PACKAGES=(
   ffmpeg libavcodec-dev libavutil-dev libswscale-dev tshark socat iproute2 xvfb
   clang-14 libclang-rt-14-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  libgstreamer1.0-dev
 )
 
 missing=()

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -12,26 +14,42 @@ TEST(FrameGateTest, ThresholdsPerRate) {
     DWORD threshold;
   } rows[] = {{1, 990}, {5, 190}, {10, 90}, {15, 56}, {20, 40}, {25, 30}, {29, 24}};
   for (const auto& r : rows) {
-    ResetFrameGateForTesting();
-    FrameGateTaken(1000);
-    EXPECT_FALSE(FrameGateTakes(r.rate, 1000 + r.threshold - 1)) << r.rate;
-    EXPECT_TRUE(FrameGateTakes(r.rate, 1000 + r.threshold)) << r.rate;
+    SetFrameGateForTesting(1000);
+    EXPECT_FALSE(FrameGateTake(r.rate, 1000 + r.threshold - 1)) << r.rate;
+    EXPECT_TRUE(FrameGateTake(r.rate, 1000 + r.threshold)) << r.rate;
   }
-  ResetFrameGateForTesting();
-  FrameGateTaken(1000);
-  EXPECT_TRUE(FrameGateTakes(30, 1000));
+  SetFrameGateForTesting(1000);
+  EXPECT_TRUE(FrameGateTake(30, 1000));
 }
 
 TEST(FrameGateTest, FifteenFpsDropsAt40AndTakesAt60AndTheFirstFramePasses) {
   ResetFrameGateForTesting();
-  EXPECT_TRUE(FrameGateTakes(15, 500));  // last tick starts at 0
-  FrameGateTaken(500);
-  EXPECT_FALSE(FrameGateTakes(15, 540));
-  EXPECT_TRUE(FrameGateTakes(15, 560));
+  EXPECT_TRUE(FrameGateTake(15, 500));  // last tick starts at 0
+  EXPECT_FALSE(FrameGateTake(15, 540));
+  EXPECT_TRUE(FrameGateTake(15, 560));
+  EXPECT_FALSE(FrameGateTake(15, 600));  // measured from the frame taken at 560
   // The tick wraps: unsigned arithmetic keeps the distance.
-  FrameGateTaken(0xFFFFFFF0u);
-  EXPECT_TRUE(FrameGateTakes(15, 0x30u));
-  EXPECT_FALSE(FrameGateTakes(15, 0x10u));
+  SetFrameGateForTesting(0xFFFFFFF0u);
+  EXPECT_FALSE(FrameGateTake(15, 0x10u));
+  EXPECT_TRUE(FrameGateTake(15, 0x30u));
+}
+
+TEST(FrameGateTest, ThreadsAskingAtOnceTakeOneFrame) {
+  // The streaming threads of several sending controls reach the gate in the same millisecond:
+  // one of them takes its frame, the others drop theirs.
+  for (int round = 0; round < 200; ++round) {
+    SetFrameGateForTesting(0);
+    std::atomic<int> ready{0}, taken{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+      threads.emplace_back([&] {
+        ready.fetch_add(1);
+        while (ready.load() < 4) std::this_thread::yield();
+        if (FrameGateTake(15, 1000)) taken.fetch_add(1);
+      });
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(taken.load(), 1) << "round " << round;
+  }
 }
 
 TEST(OverlayGeometryTest, StripFontAndPositionByWidth) {
