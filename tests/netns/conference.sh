@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# A three-party multicast conference: Ann, Ben and Cid each send to one group and receive the
+# group; each tells the other two apart with AddClient, shows each in turn and records each.
+#   conference.sh QUELVORA_HOST OUT_DIR [SECONDS]
+source "$(dirname "$0")/netns_lib.sh"
+netns_init "$1" "$2"
+SECONDS_CALL=${3:-10}
+GROUP=239.77.0.1:20100
+MEMBERS=(ann ben cid)
+for i in 0 1 2; do netns_host "${MEMBERS[$i]}" $((i + 1)); done
+
+for i in 0 1 2; do
+  args=(recv=$GROUP "send=$(netns_ip $((i + 1))):20000>$GROUP")
+  for j in 0 1 2; do
+    [ "$i" -ne "$j" ] && args+=("peer=${MEMBERS[$j]}@$(netns_ip $((j + 1))):20000")
+  done
+  netns_start "${MEMBERS[$i]}" "$SECONDS_CALL" "${args[@]}"
+done
+netns_ready "${MEMBERS[@]}"
+netns_finish "${MEMBERS[@]}"
+
+for from in "${MEMBERS[@]}"; do
+  sent=$(netns_figure "$from" sent)
+  netns_expect "frames $from sent" "$sent" 30
+  for to in "${MEMBERS[@]}"; do
+    [ "$from" = "$to" ] && continue
+    got=$(netns_figure "$to" recorded "$from")
+    drawn=$(netns_figure "$to" drawn "$from")
+    echo "$from -> $to: frames sent $sent, frames received and recorded $got, pictures drawn while shown $drawn"
+    netns_expect "frames $to recorded of $from" "$got" 30
+    netns_expect "pictures $to drew of $from" "$drawn" 10
+    netns_check_recording "$NETNS_OUT/$to-$from.avi" "$got"
+  done
+done
+echo "PASS"

@@ -1,0 +1,147 @@
+// One participant of a call across hosts; the drivers beside it start one per network namespace.
+//   quelvora-host --offscreen peer.js OUT NAME SECONDS [OPTION ...]
+// Options:
+//   send=IP:PORT>IP:PORT   capture the test camera and send it from the first address to the second
+//   recv=IP:PORT           receive on this address; a 224.0.0.0/4 group is joined
+//   peer=LABEL@IP:PORT     a client told apart by ID, recorded to OUT/NAME-LABEL.avi; the peers are
+//                          shown in turn, an equal share of the call each
+//   sink=LABEL@IP:PORT     a client that is not recorded, a destination for forward=
+//   forward=LABEL>LABEL    relay the first client's datagrams to the second
+//   samesocket             sending and receiving share the receive socket (address learning)
+//   announce=IP:PORT/N     once receiving, SendFakeVideo(N) to that address from the receive port
+//   wait=SECONDS           listen this long before announcing (default 2)
+// The receiver prints "NAME: ready" once its socket is open, and at the end one line per peer with
+// the datagrams received, frames recorded and pictures drawn while it was shown, and the freezes
+// of the drawn pictures (gaps between two pictures longer than three frame intervals).
+var out = host.args[0], me = host.args[1], seconds = parseFloat(host.args[2]);
+var frameRate = 15, bandwidth = 250000;
+var opts = {send: null, recv: null, peers: [], sinks: [], forwards: [], same: false, announce: null, wait: 2};
+for (var i = 3; i < host.args.length; ++i) {
+  var a = host.args[i], eq = a.indexOf("="), key = eq < 0 ? a : a.substring(0, eq), val = a.substring(eq + 1);
+  if (key === "send") opts.send = val.split(">").map(parseAddress);
+  else if (key === "recv") opts.recv = parseAddress(val);
+  else if (key === "peer" || key === "sink") {
+    var at = val.indexOf("@");
+    (key === "peer" ? opts.peers : opts.sinks).push({label: val.substring(0, at), addr: parseAddress(val.substring(at + 1))});
+  } else if (key === "forward") opts.forwards.push(val.split(">"));
+  else if (key === "samesocket") opts.same = true;
+  else if (key === "announce") {
+    var slash = val.indexOf("/");
+    opts.announce = {addr: parseAddress(val.substring(0, slash)), count: parseInt(val.substring(slash + 1))};
+  } else if (key === "wait") opts.wait = parseFloat(val);
+  else throw new Error(me + ": unknown option " + a);
+}
+
+function parseAddress(text) {
+  var colon = text.lastIndexOf(":");
+  return {ip: text.substring(0, colon), port: parseInt(text.substring(colon + 1))};
+}
+function check(cond, what) { if (!cond) throw new Error(me + ": " + what); }
+function print() { host.print(me + ": " + Array.prototype.slice.call(arguments).join(" ")); }
+
+var tx = null, rx = null, ids = {};
+
+if (opts.recv) {
+  rx = host.create();
+  rx.SetVideoOutFormat("CIF");
+  rx.SetBandwidth(bandwidth, 2);
+  if (opts.same) rx.UseSameSocketForSendAndRecv(1);
+  check(rx.SetLocalIPAddress(opts.recv.ip, opts.recv.port), "receive address " + opts.recv.ip + ":" + opts.recv.port + " refused");
+  opts.peers.forEach(function (p) {
+    ids[p.label] = rx.AddClient(p.addr.ip, p.addr.port, out + "/" + me + "-" + p.label + ".avi", p.label);
+    check(ids[p.label] > 0, "AddClient " + p.label);
+  });
+  opts.sinks.forEach(function (p) {
+    ids[p.label] = rx.AddClient(p.addr.ip, p.addr.port, null, p.label);
+    check(ids[p.label] > 0, "AddClient " + p.label);
+  });
+  opts.forwards.forEach(function (f) { check(rx.Forward(ids[f[0]], ids[f[1]]), "Forward " + f.join(">")); });
+  if (opts.peers.length > 0) rx.ShowClient(ids[opts.peers[0].label]);
+  check(rx.RecvVideo(), "RecvVideo failed, error " + rx.GetErrorID());
+  print("ready");
+}
+
+if (opts.send) {
+  tx = host.create();
+  tx.SetUserName(me);
+  tx.SetSendFrameRate(frameRate);
+  tx.SetVideoInFormat("CIF");
+  tx.SetBandwidth(bandwidth, 1);
+  if (opts.same) tx.UseSameSocketForSendAndRecv(1);
+  check(tx.SetLocalIPAddress(opts.send[0].ip, opts.send[0].port), "send address refused");
+  tx.SetRemoteIPAddress(opts.send[1].ip, opts.send[1].port);
+  check(tx.InitCapture(0), "InitCapture failed, error " + tx.GetErrorID());
+  check(tx.SendVideo(), "SendVideo failed, error " + tx.GetErrorID());
+  print("sending to", opts.send[1].ip + ":" + opts.send[1].port);
+}
+
+if (opts.announce) {
+  // The announcing side: its send side points at the peer, and the burst leaves from the receive
+  // port when the socket is shared; nothing may arrive before it.
+  check(rx !== null, "announce needs recv=");
+  rx.SetBandwidth(bandwidth, 1);
+  rx.SetRemoteIPAddress(opts.announce.addr.ip, opts.announce.addr.port);
+  rx.SetBandwidth(bandwidth, 2);
+  host.wait(opts.wait * 1000);
+  var before = host.figures(rx);
+  print("before announcing: datagrams received", before.received, "pictures drawn", before.shown);
+  check(before.received === 0, "datagrams arrived before the announcement");
+  check(rx.SendFakeVideo(opts.announce.count), "SendFakeVideo failed");
+  print("announced with", opts.announce.count, "fake video packets");
+}
+
+// The call: poll the drawn count often enough to time each picture to a few milliseconds.
+var start = Date.now(), end = start + seconds * 1000;
+var slots = Math.max(opts.peers.length, 1), slotMs = seconds * 1000 / slots;
+var draws = [], shownAt = [], lastShown = 0, slot = 0;
+while (Date.now() < end) {
+  host.wait(5);
+  if (rx === null) continue;
+  var now = Date.now();
+  var s = Math.min(Math.floor((now - start) / slotMs), slots - 1);
+  if (s !== slot) {
+    shownAt[slot] = host.figures(rx).shown;
+    slot = s;
+    rx.ShowClient(ids[opts.peers[slot].label]);
+  }
+  var shown = host.figures(rx).shown;
+  if (shown !== lastShown) {
+    draws.push({t: now, slot: slot});
+    lastShown = shown;
+  }
+}
+
+var fTx = tx ? host.figures(tx) : null;
+if (tx) {
+  tx.StopSend();
+  tx.CloseCapture();
+  print("frames captured", fTx.captured, "frames sent", fTx.sent, "bit rate",
+        Math.round(fTx.bytesSent * 8 / seconds), "bit/s");
+}
+if (rx) {
+  shownAt[slot] = host.figures(rx).shown;
+  var f = host.figures(rx);
+  rx.StopRecv();
+  print("datagrams received", f.received, "pictures drawn", f.shown, "frames recorded", f.recorded);
+  var freezeMs = 3 * 1000 / frameRate;
+  for (var k = 0; k < f.clients.length; ++k) {
+    var c = f.clients[k], pi = -1;
+    for (var j = 0; j < opts.peers.length; ++j) if (opts.peers[j].label === c.name) pi = j;
+    var line = ["peer", c.name, "id", c.id, "datagrams", c.received, "recorded", c.recorded];
+    if (pi >= 0) {
+      var gaps = [];
+      for (var d = 1; d < draws.length; ++d)
+        if (draws[d].slot === pi && draws[d - 1].slot === pi && draws[d].t - draws[d - 1].t > freezeMs)
+          gaps.push(draws[d].t - draws[d - 1].t);
+      gaps.sort(function (x, y) { return x - y; });
+      var total = gaps.reduce(function (x, y) { return x + y; }, 0);
+      line = line.concat(["drawn", shownAt[pi] - (pi > 0 ? shownAt[pi - 1] : 0), "freezes", gaps.length,
+                          "frozen_ms", total, "longest_ms", gaps.length ? gaps[gaps.length - 1] : 0,
+                          "median_ms", gaps.length ? gaps[Math.floor(gaps.length / 2)] : 0]);
+      if (gaps.length) print("freezes of", c.name, "ms:", gaps.join(" "));
+    }
+    print.apply(null, line);
+  }
+  rx.RemoveClientAll();  // completes the recordings
+}
+host.exit(0);
