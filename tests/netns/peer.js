@@ -5,7 +5,9 @@
 //   recv=IP:PORT           receive on this address; a 224.0.0.0/4 group is joined
 //   peer=LABEL@IP:PORT     a client told apart by ID, recorded to OUT/NAME-LABEL.avi; the peers are
 //                          shown in turn, an equal share of the call each
-//   sink=LABEL@IP:PORT     a client that is not recorded, a destination for forward=
+//   sink=LABEL@IP:PORT     a client that is not shown, a destination for forward= (a script cannot pass
+//                          the null text that adds a client without a recording, so it records
+//                          into OUT/NAME-LABEL.avi what the client itself sends: nothing here)
 //   forward=LABEL>LABEL    relay the first client's datagrams to the second
 //   samesocket             sending and receiving share the receive socket (address learning)
 //   announce=IP:PORT/N     once receiving, SendFakeVideo(N) to that address from the receive port
@@ -52,7 +54,7 @@ if (opts.recv) {
     check(ids[p.label] > 0, "AddClient " + p.label);
   });
   opts.sinks.forEach(function (p) {
-    ids[p.label] = rx.AddClient(p.addr.ip, p.addr.port, null, p.label);
+    ids[p.label] = rx.AddClient(p.addr.ip, p.addr.port, out + "/" + me + "-" + p.label + ".avi", p.label);
     check(ids[p.label] > 0, "AddClient " + p.label);
   });
   opts.forwards.forEach(function (f) { check(rx.Forward(ids[f[0]], ids[f[1]]), "Forward " + f.join(">")); });
