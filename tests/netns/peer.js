@@ -12,9 +12,10 @@
 //   samesocket             sending and receiving share the receive socket (address learning)
 //   announce=IP:PORT/N     once receiving, SendFakeVideo(N) to that address from the receive port
 //   wait=SECONDS           listen this long before announcing (default 2)
+// A receiver writes OUT/NAME-shows-LABEL.png of each peer while it is shown.
 // The receiver prints "NAME: ready" once its socket is open, and at the end one line per peer with
 // the datagrams received, frames recorded and pictures drawn while it was shown, and the freezes
-// of the drawn pictures (gaps between two pictures longer than three frame intervals).
+// of the drawn pictures (gaps between two pictures longer than four frame intervals).
 var out = host.args[0], me = host.args[1], seconds = parseFloat(host.args[2]);
 var frameRate = 15, bandwidth = 250000;
 var opts = {send: null, recv: null, peers: [], sinks: [], forwards: [], same: false, announce: null, wait: 2};
@@ -95,7 +96,7 @@ if (opts.announce) {
 // The call: poll the drawn count often enough to time each picture to a few milliseconds.
 var start = Date.now(), end = start + seconds * 1000;
 var slots = Math.max(opts.peers.length, 1), slotMs = seconds * 1000 / slots;
-var draws = [], shownAt = [], lastShown = 0, slot = 0;
+var draws = [], shownAt = [], lastShown = 0, slot = 0, shot = [];
 while (Date.now() < end) {
   host.wait(5);
   if (rx === null) continue;
@@ -105,6 +106,10 @@ while (Date.now() < end) {
     shownAt[slot] = host.figures(rx).shown;
     slot = s;
     rx.ShowClient(ids[opts.peers[slot].label]);
+  }
+  if (!shot[slot] && opts.peers.length > 0 && now - start > (slot + 0.8) * slotMs) {
+    // What a user sees of this peer, late in its share, when a key frame has surely arrived.
+    shot[slot] = host.screenshot(rx, out + "/" + me + "-shows-" + opts.peers[slot].label + ".png");
   }
   var shown = host.figures(rx).shown;
   if (shown !== lastShown) {
@@ -125,7 +130,7 @@ if (rx) {
   var f = host.figures(rx);
   rx.StopRecv();
   print("datagrams received", f.received, "pictures drawn", f.shown, "frames recorded", f.recorded);
-  var freezeMs = 3 * 1000 / frameRate;
+  var freezeMs = 4 * 1000 / frameRate;
   for (var k = 0; k < f.clients.length; ++k) {
     var c = f.clients[k], pi = -1;
     for (var j = 0; j < opts.peers.length; ++j) if (opts.peers[j].label === c.name) pi = j;
