@@ -32,6 +32,13 @@ netns_init() {
   command -v ffprobe > /dev/null || netns_skip "no ffprobe"
   trap netns_cleanup EXIT
   trap 'exit 130' INT TERM
+  # What a run killed outright left behind (its driver is gone) is removed first.
+  local ns pid
+  for ns in $(ip netns list 2> /dev/null | sed -n 's/^\(qv[0-9]*r[0-9]*-[a-z]*\).*/\1/p'); do
+    pid=${ns#qv}
+    pid=${pid%%r*}
+    kill -0 "$pid" 2> /dev/null || ip netns del "$ns" 2> /dev/null || true
+  done
   ip netns add "$NETNS_RUN-sw" 2> /dev/null || netns_skip "this machine does not allow network namespaces"
   NETNS_LIST+=("$NETNS_RUN-sw")
   ip -n "$NETNS_RUN-sw" link add br0 type bridge 2> /dev/null || netns_skip "no bridge support in this kernel"
