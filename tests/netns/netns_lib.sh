@@ -69,6 +69,8 @@ netns_ip() { echo "$NETNS_SUBNET.$1"; }
 netns_start() {
   local name=$1 seconds=$2
   shift 2
+  # Removed before the start, so that a log of an earlier run is never read as this one's.
+  rm -f "$NETNS_OUT/$name.log"
   ip netns exec "$NETNS_RUN-$name" env QT_QPA_PLATFORM=offscreen QUELVORA_CAPTURE=test \
     timeout $((${seconds%.*} + 60)) "$NETNS_HOST" --offscreen "$NETNS_DIR/peer.js" "$NETNS_OUT" "$name" \
     "$seconds" "$@" > "$NETNS_OUT/$name.log" 2>&1 &
@@ -80,11 +82,15 @@ netns_start() {
 netns_ready() {
   local name i
   for name in "$@"; do
-    for ((i = 0; i < 200; ++i)); do
+    for ((i = 0; ; ++i)); do
       grep -q "^$name: ready" "$NETNS_OUT/$name.log" 2> /dev/null && break
+      if [ "$i" -ge 200 ]; then
+        cat "$NETNS_OUT/$name.log" 2> /dev/null || true
+        echo "FAIL: $name never got ready"
+        exit 1
+      fi
       sleep 0.1
     done
-    grep -q "^$name: ready" "$NETNS_OUT/$name.log" || { cat "$NETNS_OUT/$name.log"; echo "FAIL: $name never got ready"; exit 1; }
   done
 }
 
