@@ -66,16 +66,17 @@ netns_host() {
 netns_ip() { echo "$NETNS_SUBNET.$1"; }
 
 # netns_start NAME SECONDS ARGS...: runs peer.js in the host's namespace, output in OUT/NAME.log.
+# NAME is the host's name, or HOST.ROLE for a second process on that host (its sender, say).
 netns_start() {
   local name=$1 seconds=$2
   shift 2
   # Removed before the start, so that a log of an earlier run is never read as this one's.
   rm -f "$NETNS_OUT/$name.log"
-  ip netns exec "$NETNS_RUN-$name" env QT_QPA_PLATFORM=offscreen QUELVORA_CAPTURE=test \
+  ip netns exec "$NETNS_RUN-${name%%.*}" env QT_QPA_PLATFORM=offscreen QUELVORA_CAPTURE=test \
     timeout $((${seconds%.*} + 60)) "$NETNS_HOST" --offscreen "$NETNS_DIR/peer.js" "$NETNS_OUT" "$name" \
     "$seconds" "$@" > "$NETNS_OUT/$name.log" 2>&1 &
   NETNS_PIDS+=($!)
-  eval "NETNS_PID_$name=$!"
+  eval "NETNS_PID_${name//./_}=$!"
 }
 
 # netns_ready NAME...: waits (at most 20 s) until each receiver has its socket open.
@@ -98,7 +99,7 @@ netns_ready() {
 netns_finish() {
   local name pid rc failed=0
   for name in "$@"; do
-    eval "pid=\$NETNS_PID_$name"
+    eval "pid=\$NETNS_PID_${name//./_}"
     rc=0
     wait "$pid" || rc=$?
     grep -v "^qt\.\|^QStandardPaths" "$NETNS_OUT/$name.log" || true

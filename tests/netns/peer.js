@@ -66,7 +66,7 @@ if (opts.recv) {
 
 if (opts.send) {
   tx = host.create();
-  tx.SetUserName(me);
+  tx.SetUserName(me.split(".")[0]);  // "ann.tx" is Ann's sending process
   tx.SetSendFrameRate(frameRate);
   tx.SetVideoInFormat("CIF");
   tx.SetBandwidth(bandwidth, 1);
