@@ -15,7 +15,8 @@
 // A receiver writes OUT/NAME-shows-LABEL.png of each peer while it is shown.
 // The receiver prints "NAME: ready" once its socket is open, and at the end one line per peer with
 // the datagrams received, frames recorded and pictures drawn while it was shown, and the freezes
-// of the drawn pictures (gaps between two pictures longer than four frame intervals).
+// of the drawn pictures (stretches longer than four frame intervals in which datagrams of the shown
+// peer arrive and no picture is drawn).
 var out = host.args[0], me = host.args[1], seconds = parseFloat(host.args[2]);
 var frameRate = 15, bandwidth = 250000;
 var opts = {send: null, recv: null, peers: [], sinks: [], forwards: [], same: false, announce: null, wait: 2};
@@ -97,6 +98,13 @@ if (opts.announce) {
 var start = Date.now(), end = start + seconds * 1000;
 var slots = Math.max(opts.peers.length, 1), slotMs = seconds * 1000 / slots;
 var draws = [], shownAt = [], lastShown = 0, slot = 0, shot = [];
+// Per share: when the shown peer's first and last datagrams of the share arrived, so that the time
+// it stays frozen at the start of the call and at the end of its share counts too.
+var firstDatagram = [], lastDatagram = [], lastReceived = 0;
+function receivedOf(fig, label) {
+  for (var n = 0; n < fig.clients.length; ++n) if (fig.clients[n].id === ids[label]) return fig.clients[n].received;
+  return 0;
+}
 while (Date.now() < end) {
   host.wait(5);
   if (rx === null) continue;
@@ -111,11 +119,37 @@ while (Date.now() < end) {
     // What a user sees of this peer, late in its share, when a key frame has surely arrived.
     shot[slot] = host.screenshot(rx, out + "/" + me + "-shows-" + opts.peers[slot].label + ".png");
   }
-  var shown = host.figures(rx).shown;
-  if (shown !== lastShown) {
-    draws.push({t: now, slot: slot});
-    lastShown = shown;
+  var fig = host.figures(rx);
+  if (opts.peers.length > 0) {
+    var received = receivedOf(fig, opts.peers[slot].label);
+    if (received !== lastReceived) {
+      if (firstDatagram[slot] === undefined) firstDatagram[slot] = now;
+      lastDatagram[slot] = now;
+      lastReceived = received;
+    }
   }
+  if (fig.shown !== lastShown) {
+    draws.push({t: now, slot: slot});
+    lastShown = fig.shown;
+  }
+}
+
+// Frozen stretches of one peer's share longer than limitMs: from its first datagram to the first
+// picture (the first share only: a later share starts by waiting for the peer's next key frame),
+// between two pictures, and from the last picture to its last datagram.
+function freezesOf(share, limitMs) {
+  var times = draws.filter(function (d) { return d.slot === share; }).map(function (d) { return d.t; });
+  var gaps = [];
+  if (firstDatagram[share] === undefined) return gaps;
+  if (times.length === 0) {
+    if (lastDatagram[share] - firstDatagram[share] > limitMs) gaps.push(lastDatagram[share] - firstDatagram[share]);
+    return gaps;
+  }
+  if (share === 0 && times[0] - firstDatagram[share] > limitMs) gaps.push(times[0] - firstDatagram[share]);
+  for (var d = 1; d < times.length; ++d)
+    if (times[d] - times[d - 1] > limitMs) gaps.push(times[d] - times[d - 1]);
+  if (lastDatagram[share] - times[times.length - 1] > limitMs) gaps.push(lastDatagram[share] - times[times.length - 1]);
+  return gaps;
 }
 
 var fTx = tx ? host.figures(tx) : null;
@@ -136,10 +170,7 @@ if (rx) {
     for (var j = 0; j < opts.peers.length; ++j) if (opts.peers[j].label === c.name) pi = j;
     var line = ["peer", c.name, "id", c.id, "datagrams", c.received, "recorded", c.recorded];
     if (pi >= 0) {
-      var gaps = [];
-      for (var d = 1; d < draws.length; ++d)
-        if (draws[d].slot === pi && draws[d - 1].slot === pi && draws[d].t - draws[d - 1].t > freezeMs)
-          gaps.push(draws[d].t - draws[d - 1].t);
+      var gaps = freezesOf(pi, freezeMs);
       gaps.sort(function (x, y) { return x - y; });
       var total = gaps.reduce(function (x, y) { return x + y; }, 0);
       line = line.concat(["drawn", shownAt[pi] - (pi > 0 ? shownAt[pi - 1] : 0), "freezes", gaps.length,
