@@ -18,10 +18,12 @@ for i in 0 1 2; do
   netns_start "${MEMBERS[$i]}" $((SECONDS_CALL + 1)) "${args[@]}"
 done
 netns_ready "${MEMBERS[@]}"
+netns_capture $((SECONDS_CALL + 4))
 for i in 0 1 2; do
   netns_start "${MEMBERS[$i]}.tx" "$SECONDS_CALL" "send=$(netns_ip $((i + 1))):20000>$GROUP"
 done
 netns_finish ann.tx ben.tx cid.tx "${MEMBERS[@]}"
+[ -z "$NETNS_PCAP" ] || wait "$NETNS_PID_tshark" || true
 
 for from in "${MEMBERS[@]}"; do
   sent=$(netns_figure "$from.tx" sent)
@@ -36,4 +38,23 @@ for from in "${MEMBERS[@]}"; do
     netns_check_recording "$NETNS_OUT/$to-$from.avi" "$got"
   done
 done
+
+# The group's datagrams as a dissector reads them on the switch: RTP version 2 from each member's
+# own address, and what each member received of them.
+if [ -n "$NETNS_PCAP" ]; then
+  for i in 0 1 2; do
+    from=${MEMBERS[$i]}
+    fields=$(tshark -r "$NETNS_PCAP" -d udp.port==${GROUP#*:},rtp -T fields -e rtp.version -e ip.ttl \
+      -Y "ip.src==$(netns_ip $((i + 1))) && ip.dst==${GROUP%:*} && udp.port==${GROUP#*:}" 2> /dev/null)
+    wire=$(echo "$fields" | grep -c "^2" || true)
+    echo "$from on the wire: $wire RTP datagrams to ${GROUP%:*} (TTL $(echo "$fields" | cut -f2 | sort -u | tr '\n' ' '| sed 's/ $//'))"
+    netns_expect "RTP datagrams of $from on the wire" "$wire" 30
+    [ "$wire" -eq "$(echo "$fields" | grep -c .)" ] || { echo "FAIL: datagrams of $from that are not RTP version 2"; exit 1; }
+    for to in "${MEMBERS[@]}"; do
+      [ "$from" = "$to" ] && continue
+      netns_expect "datagrams $to received of $from's $wire on the wire (nine in ten)" \
+        "$(netns_figure "$to" datagrams "$from")" $((wire * 9 / 10))
+    done
+  done
+fi
 echo "PASS"

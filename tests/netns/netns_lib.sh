@@ -65,6 +65,25 @@ netns_host() {
 
 netns_ip() { echo "$NETNS_SUBNET.$1"; }
 
+# netns_capture SECONDS: records what crosses the switch into OUT/switch.pcap (when tshark is
+# there), so that a driver can read the datagrams with a dissector of its own.
+netns_capture() {
+  NETNS_PCAP=
+  command -v tshark > /dev/null || return 0
+  NETNS_PCAP="$NETNS_OUT/switch.pcap"
+  rm -f "$NETNS_PCAP"
+  ip netns exec "$NETNS_RUN-sw" tshark -q -i br0 -a "duration:$1" -w "$NETNS_PCAP" > "$NETNS_OUT/tshark.log" 2>&1 &
+  NETNS_PIDS+=($!)
+  NETNS_PID_tshark=$!
+  local i
+  for ((i = 0; i < 100; ++i)); do
+    grep -q "Capturing on" "$NETNS_OUT/tshark.log" 2> /dev/null && return 0
+    sleep 0.1
+  done
+  echo "FAIL: tshark never started capturing"
+  exit 1
+}
+
 # netns_start NAME SECONDS ARGS...: runs peer.js in the host's namespace, output in OUT/NAME.log.
 # NAME is the host's name, or HOST.ROLE for a second process on that host (its sender, say).
 netns_start() {
