@@ -11,8 +11,8 @@ A=$(netns_ip 1) B=$(netns_ip 2)
 
 # Each host receives in one process and sends from a second one; both listen before either sends,
 # so each records the other's call from its first key frame.
-netns_start bob $((SECONDS_CALL + 1)) recv="$B:20010" "peer=alice@$A:20000"
-netns_start alice $((SECONDS_CALL + 1)) recv="$A:20012" "peer=bob@$B:20002"
+netns_start bob $((SECONDS_CALL + 2)) recv="$B:20010" "peer=alice@$A:20000"
+netns_start alice $((SECONDS_CALL + 2)) recv="$A:20012" "peer=bob@$B:20002"
 netns_ready bob alice
 netns_start bob.tx "$SECONDS_CALL" "send=$B:20002>$A:20012"
 netns_start alice.tx "$SECONDS_CALL" "send=$A:20000>$B:20010"

@@ -15,7 +15,7 @@ for i in 0 1 2; do
   for j in 0 1 2; do
     [ "$i" -ne "$j" ] && args+=("peer=${MEMBERS[$j]}@$(netns_ip $((j + 1))):20000")
   done
-  netns_start "${MEMBERS[$i]}" $((SECONDS_CALL + 1)) "${args[@]}"
+  netns_start "${MEMBERS[$i]}" $((SECONDS_CALL + 2)) "${args[@]}"
 done
 netns_ready "${MEMBERS[@]}"
 netns_capture $((SECONDS_CALL + 4))
