@@ -50,6 +50,8 @@ void ClientTable::Occupy(int id, const char* szIP, USHORT usPort, const char* sz
   record.recording.nLastSequence = 0;
   std::memset(record.recording.pBuffer, 0, kAssemblyBufferSize);
   record.recording.nLength = 0;
+  record.nDatagramsReceived = 0;
+  record.nFramesRecorded = 0;
 }
 
 void ClientTable::Vacate(int id) {

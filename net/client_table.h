@@ -34,6 +34,9 @@ struct ClientRecord {
   // The client's own decoder (handle none unless it records) and its per-frame block.
   xvid21::XVID_DEC_PARAM xvidDecParam{};
   xvid21::XVID_DEC_FRAME xvidDecFrame{};
+  // For hosts' figures, counted from AddClient: datagrams read from this client, frames recorded.
+  std::uint64_t nDatagramsReceived = 0;
+  std::uint64_t nFramesRecorded = 0;
 };
 
 // A few client IDs in ascending order, without allocating.

@@ -37,6 +37,7 @@ class ControlEffects : public ReceiveEffects {
 
   void WriteRecordedFrame(ClientRecord& client, std::size_t nPictureBytes, bool bKeyFrame) override {
     ++m_control.m_nFramesRecorded;
+    ++client.nFramesRecorded;
     AVI_RecordFrame(client.pAviStream, &client.lFramesWritten, m_control.m_pPictureBuffer.get(),
                     static_cast<LONG>(nPictureBytes), bKeyFrame);
   }
@@ -248,6 +249,8 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
     if (received == 0) continue;
     ++m_nDatagramsReceived;
     if (TheFrameTimesObserver()) effects.m_nReadNs = FrameTimesNowNs();
+    const int nSender = m_clients.SenderID(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+    if (nSender != 0) ++m_clients[nSender].nDatagramsReceived;
 
     ReceiveState state;
     state.pClients = &m_clients;

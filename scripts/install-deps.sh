@@ -9,7 +9,7 @@ PACKAGES=(
   libxvidcore-dev libv4l-dev libfontconfig-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-arphic-ukai
-  ffmpeg libavcodec-dev libavutil-dev libswscale-dev tshark socat iproute2 xvfb
+  ffmpeg libavcodec-dev libavutil-dev libswscale-dev tshark socat iproute2 nftables xvfb
   clang-14 libclang-rt-14-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgstreamer1.0-dev

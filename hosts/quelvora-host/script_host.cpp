@@ -282,6 +282,20 @@ QJSValue ScriptHost::figures(const QJSValue& control) {
   o.setProperty("received", static_cast<double>(ctrl->m_nDatagramsReceived));
   o.setProperty("shown", static_cast<double>(ctrl->m_nFramesShown));
   o.setProperty("recorded", static_cast<double>(ctrl->m_nFramesRecorded));
+  // Per client in the table, so that a script tells its peers' streams apart.
+  QJSValue clients = engine_->newArray();
+  quint32 n = 0;
+  for (int id = 1; id <= kMaxClientID; ++id) {
+    const ClientRecord& record = ctrl->m_clients[id];
+    if (!record.bInUse) continue;
+    QJSValue c = engine_->newObject();
+    c.setProperty("id", id);
+    c.setProperty("name", QString::fromLatin1(record.szClientName));
+    c.setProperty("received", static_cast<double>(record.nDatagramsReceived));
+    c.setProperty("recorded", static_cast<double>(record.nFramesRecorded));
+    clients.setProperty(n++, c);
+  }
+  o.setProperty("clients", clients);
   return o;
 }
 

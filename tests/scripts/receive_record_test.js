@@ -28,6 +28,7 @@ check(tx.SendVideo(), "sending");
 host.wait(3000);
 host.screenshot(rx, out + "/receive_record_test.png");
 check(rx.StopRecv(), "stopped receiving");
+var clients = host.figures(rx).clients;  // read while client 1 is still in the table
 check(rx.RemoveClient(1), "recording closed");
 check(tx.StopSend(), "stopped sending");
 tx.CloseCapture();
@@ -39,6 +40,10 @@ check(sent.sent > 10, "frames sent");
 check(got.received > 0, "datagrams received");
 check(got.shown > 10, "pictures shown");
 check(got.recorded > 10, "frames recorded");
+// The per-client figures: the one client is the sender, and every frame recorded was its.
+check(clients.length === 1 && clients[0].id === 1 && clients[0].name === "camera", "client figures");
+check(clients[0].recorded === got.recorded, "frames recorded of client 1");
+check(clients[0].received > 0 && clients[0].received <= got.received, "datagrams of client 1");
 host.destroy(tx);
 host.destroy(rx);
 host.exit(0);

@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""A faulty link for machines without tc netem: relays UDP datagrams from one port to an address,
+dropping some at random and delaying each by its own random time (which reorders them).
+
+  impair.py LISTEN_IP:PORT TO_IP:PORT LOSS_PERCENT DELAY_MS JITTER_MS SECONDS
+
+Each datagram is dropped with LOSS_PERCENT % probability, else sent after DELAY_MS +- JITTER_MS
+(uniform), as netem's "loss P% delay D J" does. Prints the datagrams relayed, dropped and
+reordered when it ends.
+"""
+import heapq
+import random
+import select
+import socket
+import sys
+import time
+
+
+def address(text):
+    host, port = text.rsplit(":", 1)
+    return host, int(port)
+
+
+def main():
+    listen, to = address(sys.argv[1]), address(sys.argv[2])
+    loss, delay, jitter, seconds = (float(a) for a in sys.argv[3:7])
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.bind(listen)
+    print("impair: ready", flush=True)
+    queue, order, relayed, dropped, reordered, last_sent = [], 0, 0, 0, 0, -1
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        now = time.monotonic()
+        timeout = max(0.0, min(queue[0][0] - now, 0.05)) if queue else 0.05
+        if select.select([sock], [], [], timeout)[0]:
+            data, _ = sock.recvfrom(65536)
+            order += 1
+            if random.random() * 100 < loss:
+                dropped += 1
+            else:
+                wait = max(0.0, delay + random.uniform(-jitter, jitter)) / 1000
+                heapq.heappush(queue, (time.monotonic() + wait, order, data))
+        now = time.monotonic()
+        while queue and queue[0][0] <= now:
+            _, n, data = heapq.heappop(queue)
+            if n < last_sent:
+                reordered += 1
+            last_sent = max(last_sent, n)
+            sock.sendto(data, to)
+            relayed += 1
+    print("impair: relayed %d dropped %d reordered %d" % (relayed, dropped, reordered), flush=True)
+
+
+if __name__ == "__main__":
+    main()
