@@ -58,7 +58,7 @@ QStringList ControlHandle::RegisteredMethodNames(REFCLSID clsid) {
 
 namespace {
 
-// A script value as the variant a container passes: numbers, booleans and texts.
+// A script value as the variant a container passes: numbers, booleans, texts and null.
 CComVariant ToVariant(const QJSValue& v) {
   if (v.isBool()) return CComVariant(v.toBool());
   if (v.isNumber()) {
@@ -66,7 +66,9 @@ CComVariant ToVariant(const QJSValue& v) {
     if (d == static_cast<double>(static_cast<LONG>(d))) return CComVariant(static_cast<LONG>(d));
     return CComVariant(d);
   }
-  if (v.isNull() || v.isUndefined()) return CComVariant();
+  // null is the null string (AddClient without a recording file); undefined is empty.
+  if (v.isNull()) return CComVariant::NullText();
+  if (v.isUndefined()) return CComVariant();
   const QString s = v.toString();
   return CComVariant(
       std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())));

@@ -88,6 +88,8 @@ HRESULT InvokeDispatchTable(DispatchTable table, const void* classTag, void* obj
     const int index = static_cast<int>(i);
     if (in.vt == VT_ERROR && in.scode == DISP_E_PARAMNOTFOUND)
       return Fail(DISP_E_PARAMNOTOPTIONAL, entry, excepInfo, argErr, index);
+    // A null string stays null for a text parameter: the member tells it from the empty text.
+    if (in.vt == VT_BSTR && !in.bstrVal && entry->params[i] == VT_BSTR) continue;
     CComVariant coerced;
     const HRESULT hr = VariantChangeType(&coerced, &in, 0, entry->params[i]);
     if (FAILED(hr)) return Fail(hr, entry, excepInfo, argErr, index);

@@ -12,10 +12,10 @@
 // Invoke(kMap, camera, dispid, params) finds the row, checks the argument count, coerces every
 // argument with VariantChangeType to the row's type and calls the member with plain C values:
 // VT_I2 -> SHORT, VT_I4 -> LONG (or long), VT_BSTR -> const char*, the text converted to the ANSI
-// code page (platform/kernel/codepage.h) and NUL-terminated. The member's return value becomes the result:
-// VT_BOOL (any non-zero is VARIANT_TRUE) or VT_I4 from a BOOL/LONG, VT_I2 from a SHORT, VT_EMPTY
-// from void. The check in IsValidDispatchTable makes the row's types agree with the member's C++
-// signature at compile time, so the row is both readable and true.
+// code page (platform/kernel/codepage.h) and NUL-terminated, or nullptr for a null BSTR. The member's return
+// value becomes the result: VT_BOOL (any non-zero is VARIANT_TRUE) or VT_I4 from a BOOL/LONG, VT_I2 from a
+// SHORT, VT_EMPTY from void. The check in IsValidDispatchTable makes the row's types agree with the member's
+// C++ signature at compile time, so the row is both readable and true.
 #pragma once
 
 #include <array>

@@ -69,11 +69,21 @@ std::optional<double> ParseNumber(std::u16string_view text) {
 HRESULT ToInteger(const VARIANT& src, std::int64_t lo, std::int64_t hi, std::int64_t& out) {
   double d = 0;
   switch (src.vt) {
-    case VT_EMPTY: out = 0; return S_OK;
-    case VT_BOOL: out = src.boolVal ? -1 : 0; return S_OK;
-    case VT_I2: out = src.iVal; break;
-    case VT_I4: out = src.lVal; break;
-    case VT_R8: d = src.dblVal; break;
+    case VT_EMPTY:
+      out = 0;
+      return S_OK;
+    case VT_BOOL:
+      out = src.boolVal ? -1 : 0;
+      return S_OK;
+    case VT_I2:
+      out = src.iVal;
+      break;
+    case VT_I4:
+      out = src.lVal;
+      break;
+    case VT_R8:
+      d = src.dblVal;
+      break;
     case VT_BSTR: {
       const auto parsed = ParseNumber(BstrView(src.bstrVal));
       if (!parsed) return DISP_E_TYPEMISMATCH;
@@ -81,8 +91,10 @@ HRESULT ToInteger(const VARIANT& src, std::int64_t lo, std::int64_t hi, std::int
       break;
     }
     case VT_NULL:
-    case VT_ERROR: return DISP_E_TYPEMISMATCH;
-    default: return DISP_E_BADVARTYPE;
+    case VT_ERROR:
+      return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_BADVARTYPE;
   }
   if (src.vt == VT_R8 || src.vt == VT_BSTR) {
     if (std::isnan(d)) return DISP_E_OVERFLOW;
@@ -111,7 +123,9 @@ std::u16string FormatDouble(double d) {
 
 HRESULT ToText(const VARIANT& src, USHORT flags, std::u16string& out) {
   switch (src.vt) {
-    case VT_EMPTY: out.clear(); return S_OK;
+    case VT_EMPTY:
+      out.clear();
+      return S_OK;
     case VT_BOOL:
       if (flags & VARIANT_ALPHABOOL) {
         out = src.boolVal ? u"True" : u"False";
@@ -119,13 +133,23 @@ HRESULT ToText(const VARIANT& src, USHORT flags, std::u16string& out) {
         out = src.boolVal ? u"-1" : u"0";
       }
       return S_OK;
-    case VT_I2: out = Ascii(std::to_string(src.iVal)); return S_OK;
-    case VT_I4: out = Ascii(std::to_string(src.lVal)); return S_OK;
-    case VT_R8: out = FormatDouble(src.dblVal); return S_OK;
-    case VT_BSTR: out = BstrView(src.bstrVal); return S_OK;
+    case VT_I2:
+      out = Ascii(std::to_string(src.iVal));
+      return S_OK;
+    case VT_I4:
+      out = Ascii(std::to_string(src.lVal));
+      return S_OK;
+    case VT_R8:
+      out = FormatDouble(src.dblVal);
+      return S_OK;
+    case VT_BSTR:
+      out = BstrView(src.bstrVal);
+      return S_OK;
     case VT_NULL:
-    case VT_ERROR: return DISP_E_TYPEMISMATCH;
-    default: return DISP_E_BADVARTYPE;
+    case VT_ERROR:
+      return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_BADVARTYPE;
   }
 }
 
@@ -161,7 +185,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
   VARIANT result;
   VariantInit(&result);
   switch (vt) {
-    case VT_EMPTY: break;
+    case VT_EMPTY:
+      break;
     case VT_I2:
     case VT_I4: {
       std::int64_t value = 0;
@@ -186,7 +211,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
       if (!result.bstrVal) return E_OUTOFMEMORY;
       break;
     }
-    default: return DISP_E_BADVARTYPE;
+    default:
+      return DISP_E_BADVARTYPE;
   }
   VariantClear(dest);
   *dest = result;
@@ -203,6 +229,13 @@ CComVariant CComVariant::Missing() {
 CComVariant CComVariant::Null() {
   CComVariant v;
   v.vt = VT_NULL;
+  return v;
+}
+
+CComVariant CComVariant::NullText() {
+  CComVariant v;
+  v.vt = VT_BSTR;
+  v.bstrVal = nullptr;
   return v;
 }
 

@@ -94,6 +94,9 @@ class CComVariant : public VARIANT {
   // An argument left out by the caller: VT_ERROR with DISP_E_PARAMNOTFOUND.
   static CComVariant Missing();
   static CComVariant Null();
+  // A text argument with no text at all (VT_BSTR holding a null BSTR), as a container passes a
+  // null string; it differs from the empty text.
+  static CComVariant NullText();
   static CComVariant FromUtf8(std::string_view utf8);
 
   void SetBool(bool b) {

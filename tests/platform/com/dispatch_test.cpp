@@ -20,7 +20,8 @@ class CFakeCamera {
   void SetName(LPCTSTR szName) { m_strName = szName; }
   short GetLastError() { return m_sLast; }
   long AddPeer(LPCTSTR szIP, short usPort, LPCTSTR szFile, LPCTSTR szName) {
-    m_strPeer = std::string(szIP) + ":" + std::to_string(usPort) + " " + szFile + " " + szName;
+    m_strPeer =
+        std::string(szIP) + ":" + std::to_string(usPort) + " " + (szFile ? szFile : "(null)") + " " + szName;
     return 7;
   }
   void SetRate(long lRate, long lSide) {
@@ -125,6 +126,17 @@ TEST_F(CFakeCameraTest, ArgumentsArriveInCallOrder) {
   EXPECT_EQ(camera.m_lRate, 250000);
   EXPECT_EQ(camera.m_lSide, 2);
   EXPECT_EQ(result.vt, VT_EMPTY);
+}
+
+TEST_F(CFakeCameraTest, ANullStringReachesATextParameterAsNullAndIsNoNumber) {
+  ASSERT_EQ(
+      Call(5, {CComVariant(u"10.0.0.1"), CComVariant(SHORT{1}), CComVariant::NullText(), CComVariant(u"")}),
+      S_OK);
+  EXPECT_EQ(camera.m_strPeer, "10.0.0.1:1 (null) ");
+  ASSERT_EQ(Call(5, {CComVariant(u"10.0.0.1"), CComVariant(SHORT{1}), CComVariant(u""), CComVariant(u"")}),
+            S_OK);
+  EXPECT_EQ(camera.m_strPeer, "10.0.0.1:1  ");
+  EXPECT_EQ(Call(2, {CComVariant::NullText()}), DISP_E_TYPEMISMATCH);
 }
 
 TEST_F(CFakeCameraTest, TextsReachTheMemberAsAnsiBytes) {
