@@ -12,6 +12,7 @@
 
 #include "codec/xvid21.h"
 #include "control/about_dlg.h"
+#include "display/packed_picture.h"
 #include "net/client_table.h"
 #include "net/endpoint.h"
 #include "net/header_counters.h"
@@ -183,6 +184,7 @@ class CQuelvoraCtrl : public COleControl {
   BOOL m_bRecvSocketShared = 0;  // the receive socket is a share of the shared socket
   HDRAWDIB m_hDrawDib = nullptr;
   HDC m_hRecvDC = nullptr;
+  CPackedPictureDrawer m_pictureDrawer;  // draws the decoded pictures into the window
   // Where received pictures are drawn: the client rectangle at RecvVideo, and on resize while the
   // side is 2.
   RECT m_rcDraw{};

@@ -67,30 +67,10 @@ BOOL CFullScreenDlg::OnCommand(UINT id) {
 }
 
 void CFullScreenDlg::DrawFrame(const void* bits, int width, int height) {
-  if (!bits || width <= 0 || height <= 0) return;
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  const std::size_t paddedRowBytes = (rowBytes + 3) & ~std::size_t{3};
-  // A bitmap's rows are padded to 4 bytes; packed rows of another length are copied into padded
-  // ones, so that no row is read skewed or past the end of the picture.
-  if (paddedRowBytes != rowBytes) {
-    m_paddedPicture.resize(paddedRowBytes * static_cast<std::size_t>(height));
-    const auto* in = static_cast<const BYTE*>(bits);
-    for (int row = 0; row < height; ++row)
-      std::memcpy(&m_paddedPicture[paddedRowBytes * row], in + rowBytes * row, rowBytes);
-    bits = m_paddedPicture.data();
-  }
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  header.biSizeImage = static_cast<DWORD>(paddedRowBytes * static_cast<std::size_t>(height));
   HDC dc = GetDC();
   RECT client;
   GetClientRect(&client);
-  DrawDibDraw(m_hDrawDib, dc, client.left, client.top, client.right - client.left, client.bottom - client.top,
-              &header, bits, 0, 0, width, height, 0);
+  m_drawer.Draw(m_hDrawDib, dc, client.left, client.top, client.right - client.left,
+                client.bottom - client.top, bits, width, height);
   ReleaseDC(dc);
 }

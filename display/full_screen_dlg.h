@@ -3,8 +3,7 @@
 // ESC or the item of its right-click menu ends it; Enter does not.
 #pragma once
 
-#include <vector>
-
+#include "display/packed_picture.h"
 #include "platform/drawdib/drawdib.h"
 #include "platform/ui/dialog.h"
 
@@ -39,7 +38,5 @@ class CFullScreenDlg : public CDialog {
   void OnKeyDown(UINT nChar);
   void OnRButtonDown();
 
-  // Rows padded to 4 bytes for a width whose packed rows are not (the standard widths need no
-  // copy); kept between pictures so that a stream of one size allocates once.
-  std::vector<BYTE> m_paddedPicture;
+  CPackedPictureDrawer m_drawer;
 };

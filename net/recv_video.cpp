@@ -67,18 +67,10 @@ class ControlEffects : public ReceiveEffects {
       m_control.m_pFullScreenDlg->DrawFrame(m_control.m_pPictureBuffer.get(), width, height);
       return;
     }
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(width * height * 3);
     // The client rectangle's left and top are 0, so right and bottom are its width and height.
     const RECT& rc = m_control.m_rcDraw;
-    DrawDibDraw(m_control.m_hDrawDib, m_control.m_hRecvDC, rc.left, rc.top, rc.right, rc.bottom, &header,
-                m_control.m_pPictureBuffer.get(), 0, 0, width, height, 0);
+    m_control.m_pictureDrawer.Draw(m_control.m_hDrawDib, m_control.m_hRecvDC, rc.left, rc.top, rc.right,
+                                   rc.bottom, m_control.m_pPictureBuffer.get(), width, height);
   }
 
   CQuelvoraCtrl& m_control;
