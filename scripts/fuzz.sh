@@ -18,7 +18,7 @@ run() {  # target seconds max_len
   local target=$1 seconds=$2 max_len=$3 corpus="$build/corpus/${1#fuzz_}" log="$build/$1.log"
   mkdir -p "$corpus"
   echo "fuzz: $target for $seconds s (corpus $corpus)"
-  if [ "$target" = fuzz_receive_datagrams ]; then QV_FUZZ_WRITE_SEEDS="$corpus" "$build/fuzz/$target"; fi
+  QV_FUZZ_WRITE_SEEDS="$corpus" "$build/fuzz/$target"  # seeds cut from a real stream
   "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
     -artifact_prefix="$build/crash-$target-" "$corpus" > "$log" 2>&1 &
   local pid=$! elapsed=0

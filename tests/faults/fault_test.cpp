@@ -65,7 +65,7 @@ TEST(HostFaults, ASenderKeepsSendingWhileItsReceiverGoesAwayAndComesBack) {
   ASSERT_TRUE(receiver->WaitForLine(Reached("received", 30), 60000)) << receiver->Output();
   ASSERT_TRUE(receiver->Kill());
 
-  // Sending into a closed port: the loopback answers with port-unreachable errors.
+  // Sending into a closed port: the kernel answers with port-unreachable and drops the datagrams.
   ASSERT_TRUE(sender.WaitForLine(Reached("sent", 1), 60000)) << sender.Output();
   const long long whenGone = sender.Last("sent");
   ASSERT_TRUE(sender.WaitForLine(Reached("sent", whenGone + 15), 60000)) << sender.Output();
