@@ -117,14 +117,6 @@ bool HostProcess::Kill() {
   return WIFSIGNALED(status_) && WTERMSIG(status_) == SIGKILL;
 }
 
-int HostProcess::Wait(int timeoutMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Running() && Clock::now() < deadline) WaitForLine([](const std::string&) { return false; }, 100);
-  if (Running()) return -1;
-  Drain();
-  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-}
-
 std::uint16_t FreePortTriple() {
   std::minstd_rand pick(static_cast<unsigned>(Clock::now().time_since_epoch().count()) ^
                         static_cast<unsigned>(getpid()));

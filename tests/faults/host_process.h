@@ -23,8 +23,6 @@ class HostProcess {
   bool Running();  // has not ended yet
   // SIGKILL, then waits: answers whether the process died of it (and not before).
   bool Kill();
-  // Waits for the end (at most timeoutMs): the exit code, or -1 when it did not exit by itself.
-  int Wait(int timeoutMs);
   std::string Output() const { return output_; }
 
  private:
