@@ -26,7 +26,7 @@ run() {  # target seconds max_len
     sleep 5
     elapsed=$((elapsed + 5))
     if [ $((elapsed % 60)) -eq 0 ]; then
-      echo "fuzz: $target ${elapsed}/${seconds} s: $(grep -a '^#' "$log" | tail -n 1)"
+      echo "fuzz: $target ${elapsed}/${seconds} s: $(grep -a -E '^#[0-9]' "$log" | tail -n 1)"
     fi
   done
   local status=0
