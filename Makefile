@@ -7,7 +7,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build demo demo-two test bench soak long-record fuzz-long clean
+.PHONY: all deps configure build demo demo-two test bench asan fuzz soak long-record fuzz-long clean
 
 all: build
 
@@ -39,6 +39,7 @@ soak: build
 	nice ./$(BUILD)/hosts/quelvora-load/quelvora-load --seconds $(SOAK_SECONDS) --report 30 --out $(BUILD)/soak
 	@echo "soak: the recording read back by ffprobe:" $$(ffprobe -v error -count_frames -select_streams v:0 \
 	  -show_entries stream=nb_read_frames -of csv=p=0 $(BUILD)/soak/soak.avi) frames
+	@[ "$${QV_KEEP_RECORDING:-0}" = 1 ] || rm -f $(BUILD)/soak/soak.avi
 
 LONG_RECORD_FRAMES ?= 54000
 long-record: build
