@@ -1,12 +1,16 @@
 // The decode call over arbitrary input. The first byte picks one of three decoder sizes and whether the
 // input goes behind a real stream header of that size; the picture buffer is the control's size with a
 // guard band after the decoder's picture, checked after every decode.
+// QV_FUZZ_WRITE_SEEDS=dir writes seed inputs cut from real streams of the three sizes into dir and exits.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "codec/xvid21.h"
+#include "tests/support/test_stream.h"
 
 namespace {
 
@@ -62,7 +66,32 @@ struct Fixture {
   }
 };
 
+// A key frame, which carries its own stream header, and the frames after it behind the header
+// of their size, as the first byte of an input asks for.
+void WriteSeeds(const char* dir) {
+  XVID_INIT_PARAM init{};
+  if (xvid_init(nullptr, 0, &init, nullptr) != XVID_ERR_OK) std::exit(1);
+  for (int which = 0; which < 3; ++which) {
+    const auto stream = test_stream::EncodeStream(kSizes[which][0], kSizes[which][1], 4);
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+      std::vector<std::uint8_t> seed{static_cast<std::uint8_t>(which | (stream[i].bKeyFrame ? 0 : 0x80))};
+      seed.insert(seed.end(), stream[i].bytes.begin(), stream[i].bytes.end());
+      const std::string path = std::string(dir) + "/seed_" + std::to_string(which) + "_" + std::to_string(i);
+      FILE* f = std::fopen(path.c_str(), "wb");
+      if (f == nullptr) std::exit(1);
+      std::fwrite(seed.data(), 1, seed.size(), f);
+      std::fclose(f);
+    }
+  }
+  std::exit(0);
+}
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* dir = std::getenv("QV_FUZZ_WRITE_SEEDS")) WriteSeeds(dir);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Fixture fixture;

@@ -105,12 +105,18 @@ TEST_F(V4l2DriverTest, AVanishingDeviceStopsTheFramesWithoutHarm) {
   UseCameras({camera});
   Connect(176, 144, 24, 2000);
   rec_.keepFrames = false;
-  capPreview(hwnd_, TRUE);
-  capPreviewRate(hwnd_, 5);
+  // The stream starts before the preview, so that it alone reads the device's five frames; the
+  // preview comes on while it runs (its pictures are handed over for painting) and has to
+  // start again by itself once the stream has ended.
   ASSERT_TRUE(capCaptureSequenceNoFile(hwnd_));
-  ASSERT_TRUE(WaitFor([&] { return !Info().streaming; }));
+  capPreviewRate(hwnd_, 5);
+  capPreview(hwnd_, TRUE);
+  ASSERT_TRUE(WaitFor([&] { return !Info().streaming; }, 20000));
   EXPECT_EQ(rec_.count, 5);
-  WaitFor([] { return false; }, 50);  // the preview keeps trying to start on a device that is gone
+  // Any message joins the ended stream first; the preview then tries a device that is gone.
+  EXPECT_TRUE(capPreview(hwnd_, TRUE));
+  EXPECT_FALSE(Info().streaming);
+  EXPECT_EQ(system_->RecordOf("/dev/video0").framesRead, 5u);
   EXPECT_EQ(rec_.count, 5);
   EXPECT_TRUE(capCaptureAbort(hwnd_));
   EXPECT_FALSE(capCaptureSequenceNoFile(hwnd_));
