@@ -13,14 +13,9 @@
 #include "control/quelvora_ctrl.h"
 #include "platform/ui/modal.h"
 #include "platform/ui/msgbox.h"
+#include "tests/support/event_loop.h"
 
 namespace {
-
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 TEST(WindowTest, IdlePictureIsBlueWithWhiteNoSignalAtTenTen) {
   CQuelvoraCtrl ctrl;
@@ -53,8 +48,9 @@ TEST(WindowTest, AboutBoxShowsTheIconAndItsTextsWithTheTwoTitlesInRed) {
   QSize iconSize;
   SetModalHook([&](const ModalInfo& info, ModalAnswer& answer) {
     seen = info;
-    for (QLabel* l : QApplication::activeModalWidget() ? QApplication::activeModalWidget()->findChildren<QLabel*>()
-                                                        : QList<QLabel*>{}) {
+    for (QLabel* l : QApplication::activeModalWidget()
+                         ? QApplication::activeModalWidget()->findChildren<QLabel*>()
+                         : QList<QLabel*>{}) {
       if (l->text() == "Version 3.3") titleColour = l->palette().color(QPalette::WindowText);
       if (l->text().startsWith("Video")) otherColour = l->palette().color(QPalette::WindowText);
       if (!l->pixmap().isNull()) iconSize = l->pixmap().size();

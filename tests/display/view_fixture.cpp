@@ -12,26 +12,6 @@
 
 using namespace winsock;
 
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeoutMs) return false;
-    Pump(10);
-  }
-  return true;
-}
-
-QImage Screenshot(CWnd& window) {
-  return window.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 std::string SaveShot(const QImage& shot, const std::string& name) {
   const char* tmp = std::getenv("QV_TEST_TMP");
   const QString dir = tmp ? QString::fromLocal8Bit(tmp) : QDir::tempPath();

@@ -13,13 +13,9 @@
 #include "control/quelvora_ctrl.h"
 #include "platform/ui/modal.h"
 #include "platform/winsock/winsock.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/test_stream.h"
 
-void Pump(int ms);
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000);
-
-// What a window shows, as 32-bit pixels.
-QImage Screenshot(CWnd& window);
 // Writes a screenshot under the test output folder; answers the path.
 std::string SaveShot(const QImage& shot, const std::string& name);
 // The primary screen's size in pixels.

@@ -44,7 +44,7 @@ TEST_F(SentFrameTimesTest, EverySentFrameIsReportedOnceWithItsHeaderAndOrderedTi
   sendtest::SendTo(*ctrl, rx.Port());
   ASSERT_TRUE(ctrl->InitCapture(0));
   ASSERT_TRUE(ctrl->SendVideo());
-  sendtest::Pump(1000);
+  Pump(1000);
   ASSERT_TRUE(ctrl->StopSend());
   SetFrameTimesObserver(nullptr);
   const auto frames = sendtest::Reassemble(rx.Drain());

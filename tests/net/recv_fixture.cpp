@@ -12,26 +12,6 @@
 
 using namespace winsock;
 
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeoutMs) return false;
-    Pump(10);
-  }
-  return true;
-}
-
-QImage Screenshot(CWnd& window) {
-  return window.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 int Distance(const QImage& shot, const test_stream::Bytes& picture, int width, int height) {
   if (shot.width() < width || shot.height() < height || picture.size() < std::size_t(width) * height * 3)
     return 256;

@@ -10,15 +10,9 @@
 
 #include "control/quelvora_ctrl.h"
 #include "tests/net/net_test_support.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/test_stream.h"
 
-// Runs the event loop (timers and reception go on) for `ms`.
-void Pump(int ms);
-// Runs the event loop until `done` holds, at most timeoutMs; answers `done`.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000);
-
-// What the control's window shows, as 32-bit pixels.
-QImage Screenshot(CWnd& window);
 // How far (largest channel difference) a screenshot is from a bottom-up 24-bit picture drawn
 // at its own size at the top-left corner.
 int Distance(const QImage& shot, const test_stream::Bytes& picture, int width, int height);

@@ -108,12 +108,6 @@ std::shared_ptr<CaptureDriver> MakeScriptedDriver(const DriverOptions& options,
   return std::make_shared<ScriptedDriver>(options, std::move(log));
 }
 
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 void ControlTest::SetUp() {
   WSADATA data;
   ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);

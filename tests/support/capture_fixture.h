@@ -14,6 +14,7 @@
 #include "control/quelvora_ctrl.h"
 #include "platform/vfw/capture_driver.h"
 #include "platform/winsock/winsock.h"
+#include "tests/support/event_loop.h"
 
 namespace sendtest {
 
@@ -44,9 +45,6 @@ struct DriverOptions {
 
 std::shared_ptr<CaptureDriver> MakeScriptedDriver(const DriverOptions& options,
                                                   std::shared_ptr<DriverLog> log);
-
-// Runs the event loop for `ms` milliseconds.
-void Pump(int ms);
 
 // A started socket library, a private Windows directory, no boxes recorded, the module-wide
 // gate and key-frame rule as at load. Drivers are chosen per test.
