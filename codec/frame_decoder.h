@@ -11,7 +11,8 @@ namespace codec {
 int CreateDecoder(xvid21::XVID_DEC_PARAM* param, int videoOutWidth, int videoOutHeight);
 
 // Decodes one assembled frame into `picture` (pictureBytes long), rows of videoOutWidth pixels, bottom
-// row first. Non-zero means nothing was written.
+// row first. Non-zero means nothing was written: the frame did not decode, was of another size, or
+// its picture did not use all of its bytes (a sign of pieces put together out of order).
 int DecodeFrame(const xvid21::XVID_DEC_PARAM& param, xvid21::XVID_DEC_FRAME* frame, const void* data,
                 int length, void* picture, int pictureBytes, int videoOutWidth);
 

@@ -33,6 +33,7 @@ int EncodeFrame(void* handle, const FrameToEncode& in, XVID_ENC_FRAME* frame, XV
   frame->quant_inter_matrix = nullptr;
   frame->quant = 0;
   frame->intra = rule.Request(in.nKeyFrameInterval);
+  if (in.bForceKeyFrame) frame->intra = 1;
   const int result = xvid_encore(handle, XVID_ENC_ENCODE, frame, stats);
   rule.Record(result == XVID_ERR_OK, frame->intra);
   return result;

@@ -42,9 +42,11 @@ struct FrameToEncode {
   int nCapacity;          // bytes free at pBitstream
   int nQualityIndex;      // row of kEncoderPresets
   int nKeyFrameInterval;  // m_nKeyFrameInterval, read for this frame
+  bool bForceKeyFrame = false;  // a receiver asked for a key frame
 };
 
-// Fills the frame block, asks the rule for the key-frame request, encodes and tells the rule the result.
+// Fills the frame block, asks the rule for the key-frame request (a forced key frame counts as one the
+// rule made), encodes and tells the rule the result.
 // On XVID_ERR_OK, frame->length is the encoded length and frame->intra is 1 for a key frame.
 int EncodeFrame(void* handle, const FrameToEncode& in, xvid21::XVID_ENC_FRAME* frame,
                 xvid21::XVID_ENC_STATS* stats, KeyFrameRule& rule = SharedKeyFrameRule());

@@ -40,6 +40,15 @@ bool ContainsVolStartCode(const unsigned char* data, std::size_t length) {
   return false;
 }
 
+// What may follow a picture in its frame: nothing, one whole byte of the stuffing that aligns a
+// picture to the next start code (a 0 bit and seven 1 bits), which the library leaves unread, or
+// what begins with a start code (headers some encoders send ahead of the next key frame). Anything
+// else means the picture ended where the frame does not.
+bool PictureEndsTheFrame(const unsigned char* rest, std::size_t length) {
+  if (length == 0 || (length == 1 && rest[0] == 0x7F)) return true;
+  return length >= 3 && rest[0] == 0 && rest[1] == 0 && rest[2] == 1;
+}
+
 int Create(XVID_DEC_PARAM* param) {
   if (param == nullptr || !codec::api4::EnsureInitialised()) return XVID_ERR_FAIL;
   if (param->width <= 0 || param->height <= 0 || param->width > kMaxDimension ||
@@ -117,8 +126,11 @@ bool DecodeInLibrary(Decoder* decoder, std::size_t length) {
       // A fixed-size decoder passes over a header of another size without a word.
       decoder->bStreamAccepted = false;
     } else if (stats.type > 0) {
-      // A picture that needed more bytes than the frame has was made up from the padding.
-      return static_cast<std::size_t>(used) <= length - pos;
+      // A picture that needed more bytes than the frame has was made up from the padding; one
+      // that stopped short of the frame's end was not this frame's picture: its pieces were out
+      // of order.
+      if (static_cast<std::size_t>(used) > length - pos) return false;
+      return PictureEndsTheFrame(data + pos + used, length - pos - static_cast<std::size_t>(used));
     }
     if (used == 0) return false;
     pos += consumed;

@@ -54,9 +54,9 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   m_sockRecv = winsock::INVALID_SOCKET;
   m_pRecvBuffer = std::make_unique<BYTE[]>(kDatagramBufferSize);
   m_pPictureBuffer = std::make_unique<BYTE[]>(kPictureBufferSize);
-  m_pAssemblyBuffer = std::make_unique<BYTE[]>(kAssemblyBufferSize);
-  m_displayAssembly.pBuffer = m_pAssemblyBuffer.get();
-  m_displayAssembly.nLength = 0;
+  m_pRecordPicture = std::make_unique<BYTE[]>(kPictureBufferSize);
+  m_pDisplayRoom = std::make_unique<BYTE[]>(kFramesInFlight * kFrameSlotBytes);
+  m_display.frames.Attach(m_pDisplayRoom.get());
   m_pFullScreenDlg = nullptr;
   m_bFullScreen = 0;
   m_menuPopup.CreatePopupMenu();
@@ -96,10 +96,11 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   // A control whose start-up stopped early releases only what it acquired.
   if (m_eStage != ConstructionStage::CodecFailed) {
     // Step 3: the receive-side buffers.
-    m_displayAssembly.pBuffer = nullptr;
+    m_display.frames.Attach(nullptr);
     m_pRecvBuffer.reset();
     m_pPictureBuffer.reset();
-    m_pAssemblyBuffer.reset();
+    m_pRecordPicture.reset();
+    m_pDisplayRoom.reset();
     // Step 4: the menu.
     m_menuPopup.DestroyMenu();
   }

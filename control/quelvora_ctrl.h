@@ -16,7 +16,9 @@
 #include "net/client_table.h"
 #include "net/endpoint.h"
 #include "net/header_counters.h"
+#include "net/key_frame_requests.h"
 #include "net/reassembly.h"
+#include "net/receive_datagram.h"
 #include "platform/drawdib/drawdib.h"
 #include "platform/kernel/windef.h"
 #include "platform/ui/cstring.h"
@@ -133,6 +135,7 @@ class CQuelvoraCtrl : public COleControl {
   // The four endpoints (send side and receive side) and the send socket.
   ControlEndpoints m_endpoints;
   winsock::SOCKET m_sockSend = winsock::INVALID_SOCKET;
+  BOOL m_bSendSocketShared = 0;  // the send start took a share of the shared socket
   // Sequence number, timestamp and source identifier of the video packet header.
   HeaderCounters m_headerCounters;
   unsigned m_nTimestampStep = 0;
@@ -149,6 +152,12 @@ class CQuelvoraCtrl : public COleControl {
   // figures (read on the UI thread while the streaming thread counts).
   std::atomic<std::uint64_t> m_nFramesSent{0};
   std::atomic<std::uint64_t> m_nBytesSent{0};
+  // Key-frame requests from receivers, on the streaming thread: read from the send socket before
+  // each frame (or handed over by the receive loop when the socket is shared), answered at most
+  // one per half second. Key frames made for a request, for hosts' figures.
+  KeyFrameAnswerer m_keyFrameAnswerer;
+  std::uint32_t m_nSharedRequestsSeen = 0;
+  std::atomic<std::uint64_t> m_nKeyFramesRequested{0};
 
   // What a frame reads of the values the UI thread may change, copied once per frame under
   // m_csSettings.
@@ -189,11 +198,17 @@ class CQuelvoraCtrl : public COleControl {
   // side is 2.
   RECT m_rcDraw{};
   // Allocated with the control: every datagram read lands in the receive buffer; the picture
-  // buffer holds the last decoded picture (bottom row first); the display assembly's buffer.
+  // buffer holds the last decoded picture (bottom row first); the recorded picture buffer holds
+  // each recorded frame as it is decoded, so that no client's picture mixes with another's; the
+  // room the display puts its frames together in.
   std::unique_ptr<BYTE[]> m_pRecvBuffer;
   std::unique_ptr<BYTE[]> m_pPictureBuffer;
-  std::unique_ptr<BYTE[]> m_pAssemblyBuffer;
-  FrameAssembly m_displayAssembly;
+  std::unique_ptr<BYTE[]> m_pRecordPicture;
+  std::unique_ptr<BYTE[]> m_pDisplayRoom;
+  DisplayReceiver m_display;
+  // Key frames asked of the senders waited for, and the last sender outside the client table.
+  KeyFrameRequester m_keyFrameRequests;
+  StrangerSource m_stranger;
   // The display decoder (from RecvVideo to StopRecv) and its per-frame block.
   xvid21::XVID_DEC_PARAM m_xvidDecParam{};
   xvid21::XVID_DEC_FRAME m_xvidDecFrame{};
@@ -206,9 +221,15 @@ class CQuelvoraCtrl : public COleControl {
   std::uint64_t m_nFramesShown = 0;
   std::uint64_t m_nFramesRecorded = 0;
 
-  // The receive tick's parts: keep-alive and announcement, then reading both sockets until empty.
+  // The receive tick's parts: keep-alive and announcement, reading both sockets until empty, and
+  // the key-frame requests that came due.
   void SendKeepAliveAndAnnouncement();
   void DrainReceiveSockets();
+  void OnKeyFrameRequest(const winsock::sockaddr_in& from, std::uint32_t nowMs);
+  void SendKeyFrameRequests(std::uint32_t nowMs);
+  // The frame sender's look at its send socket for key-frame requests before a frame; true when
+  // this frame is to be a key frame.
+  bool KeyFrameRequestedBeforeFrame();
   // Gives back what RecvVideo took: sockets (the shared share included), DrawDib, decoder, DC.
   void ReleaseReceiveResources();
 

@@ -43,23 +43,29 @@ struct Effects : ReceiveEffects {
   void Forward(const ClientRecord&, const std::uint8_t* data, std::size_t length) override {
     Touch(data, length);
   }
-  void WriteRecordedFrame(ClientRecord& client, std::size_t bytes, bool) override {
-    ++client.lFramesWritten;
-    Touch(picture, bytes);
+  bool WriteRecordedFrame(ClientRecord&, LONG, const std::uint8_t* bits, std::size_t bytes, bool) override {
+    Touch(bits, bytes);
+    return true;
   }
-  void DrawPicture() override { Touch(picture, pictureBytes); }
+  void DrawPicture(std::uint16_t) override { Touch(picture, pictureBytes); }
 };
 
 struct Fixture {
   ClientTable clients;
-  std::unique_ptr<std::uint8_t[]> assembly = std::make_unique<std::uint8_t[]>(kAssemblyBufferSize);
+  std::unique_ptr<std::uint8_t[]> displayRoom =
+      std::make_unique<std::uint8_t[]>(kFramesInFlight * kFrameSlotBytes);
   std::unique_ptr<std::uint8_t[]> picture = std::make_unique<std::uint8_t[]>(kPictureBufferSize);
+  std::unique_ptr<std::uint8_t[]> recordPicture = std::make_unique<std::uint8_t[]>(kPictureBufferSize);
+  DisplayReceiver display;
+  KeyFrameRequester requests;
+  StrangerSource stranger;
   int stream = 0;
   int file = 0;
 
   Fixture() {
     xvid21::XVID_INIT_PARAM init{};
     if (xvid21::xvid_init(nullptr, 0, &init, nullptr) != xvid21::XVID_ERR_OK) std::abort();
+    display.frames.Attach(displayRoom.get());
   }
 };
 
@@ -89,7 +95,7 @@ void WriteSeeds(const char* dir) {
     std::fwrite(input.data(), 1, input.size(), f);
     std::fclose(f);
   }
-  // Two of the largest datagrams of one frame: past 97,952 assembled bytes and past the buffer.
+  // Three of the largest datagrams of one frame: more than a frame may hold.
   std::vector<std::uint8_t> big = {0};
   for (int i = 0; i < 3; ++i) {
     std::vector<std::uint8_t> d(65507, static_cast<std::uint8_t>(i));
@@ -133,19 +139,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   recorder.pAviFile = reinterpret_cast<PAVIFILE>(&f.file);
   recorder.pAviStream = reinterpret_cast<PAVISTREAM>(&f.stream);
   codec::CreateDecoder(&recorder.xvidDecParam, decoderWidth, decoderHeight);
+  if (!recorder.recording.Attached()) f.clients.GiveRecordingRoom(1, width, height);
+  recorder.nRecordWidth = width;
+  recorder.nRecordHeight = height;
+  recorder.recording.Reset();
+  recorder.recordPacer.Reset();
+  recorder.bRecordingStopped = FALSE;
+  f.display.Reset();
+  f.requests.Clear();
+  f.stranger = StrangerSource{};
 
-  FrameAssembly display;
-  display.pBuffer = f.assembly.get();
   xvid21::XVID_DEC_PARAM decParam{};
   xvid21::XVID_DEC_FRAME decFrame{};
   codec::CreateDecoder(&decParam, decoderWidth, decoderHeight);
 
   ReceiveState state;
   state.pClients = &f.clients;
-  state.pDisplay = &display;
+  state.pDisplay = &f.display;
   state.pDisplayDecoder = &decParam;
   state.pDisplayFrame = &decFrame;
   state.pPicture = f.picture.get();
+  state.pRecordPicture = f.recordPicture.get();
+  state.pRequests = &f.requests;
+  state.pStranger = &f.stranger;
   state.nOutWidth = width;
   state.nOutHeight = height;
   state.nShowClient = (settings & 8) ? 1 : 0;
@@ -165,11 +181,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> datagram(data + at, data + at + length);
     at += length;
     ProcessDatagram(state, datagram.data(), datagram.size(), kAddresses[source], kPort, effects);
+    f.requests.SendDue(state.nowMs, [](ULONG, USHORT) {});
+    state.nowMs += 5;
   }
 
   codec::DestroyDecoder(&decParam);
   codec::DestroyDecoder(&recorder.xvidDecParam);
-  for (int id = 1; id <= 3; ++id) f.clients.Vacate(id);
+  for (int id = 2; id <= 3; ++id) f.clients.Vacate(id);
+  recorder.bInUse = FALSE;
   recorder.pAviFile = nullptr;
   recorder.pAviStream = nullptr;
   return 0;

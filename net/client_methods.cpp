@@ -13,8 +13,10 @@ long CQuelvoraCtrl::AddClient(LPCTSTR szIP, short usPort, LPCTSTR szFileName, LP
     m_clients.SetFileName(id, szFileName);
     if (AVI_SetUpRecording(szFileName, m_nFrameRate, m_nVideoInWidth, m_nVideoInHeight, m_nVideoOutWidth,
                            m_nVideoOutHeight, &client.pAviFile, &client.pAviStream)) {
-      // Without a decoder the client records nothing; that is all a failure here means.
+      // Without a decoder, or the room to put its frames together, the client records nothing;
+      // that is all a failure here means. Its pictures keep the size its file was made for.
       codec::CreateDecoder(&client.xvidDecParam, m_nVideoOutWidth, m_nVideoOutHeight);
+      m_clients.GiveRecordingRoom(id, m_nVideoOutWidth, m_nVideoOutHeight);
     }
   }
   m_clients.Occupy(id, szIP, static_cast<USHORT>(usPort), szClientName);
@@ -31,6 +33,7 @@ BOOL CQuelvoraCtrl::RemoveClient(long lClientID) {
 }
 
 BOOL CQuelvoraCtrl::RemoveClientAll() {
+  if (m_nShowClient != 0) m_display.Reset();
   m_nShowClient = 0;
   for (int id = 0; id <= kMaxClientID; ++id) RemoveClient(id);
   return TRUE;
@@ -51,6 +54,8 @@ BOOL CQuelvoraCtrl::UnForwardAll() {
 
 BOOL CQuelvoraCtrl::ShowClient(long lClientID) {
   if (!IsClientID(lClientID)) return FALSE;
+  // Another client's pictures start from its next key frame, which the display asks it for.
+  if (lClientID != m_nShowClient) m_display.Reset();
   m_nShowClient = static_cast<int>(lClientID);
   return TRUE;
 }

@@ -1,6 +1,7 @@
 #include "net/client_table.h"
 
 #include <cstring>
+#include <new>
 
 #include "platform/winsock/winsock.h"
 
@@ -16,11 +17,7 @@ void CopyCut(char* field, std::size_t size, const char* text) {
 
 }  // namespace
 
-ClientTable::ClientTable() : m_pAssemblyBuffers(new std::uint8_t[kClientRecords * kAssemblyBufferSize]()) {
-  for (int id = 0; id < kClientRecords; ++id) {
-    m_aRecords[id].recording.pBuffer = m_pAssemblyBuffers.get() + id * kAssemblyBufferSize;
-  }
-}
+ClientTable::ClientTable() = default;
 
 int ClientTable::FreeID() const {
   for (int id = 1; id <= kMaxClientID; ++id) {
@@ -38,6 +35,15 @@ void ClientTable::SetFileName(int id, const char* szFileName) {
   CopyCut(m_aRecords[id].szFileName, kClientFileNameSize, szFileName);
 }
 
+bool ClientTable::GiveRecordingRoom(int id, int nWidth, int nHeight) {
+  ClientRecord& record = m_aRecords[id];
+  record.pRecordingRoom.reset(new (std::nothrow) std::uint8_t[kFramesInFlight * kFrameSlotBytes]);
+  record.recording.Attach(record.pRecordingRoom.get());
+  record.nRecordWidth = nWidth;
+  record.nRecordHeight = nHeight;
+  return record.pRecordingRoom != nullptr;
+}
+
 void ClientTable::Occupy(int id, const char* szIP, USHORT usPort, const char* szClientName) {
   ClientRecord& record = m_aRecords[id];
   if (szClientName != nullptr) CopyCut(record.szClientName, kClientNameSize, szClientName);
@@ -46,10 +52,10 @@ void ClientTable::Occupy(int id, const char* szIP, USHORT usPort, const char* sz
   // A null or unreadable text gives INADDR_NONE, 255.255.255.255, which no sender has.
   record.ulAddress = ntohl(inet_addr(szIP));
   record.usPort = usPort;
-  record.recording.nCurrentSequence = 0;
-  record.recording.nLastSequence = 0;
-  std::memset(record.recording.pBuffer, 0, kAssemblyBufferSize);
-  record.recording.nLength = 0;
+  record.recording.Reset();
+  record.recordPacer.Reset();
+  record.bRecordingStopped = FALSE;
+  record.bRequestRelayed = false;
   record.nDatagramsReceived = 0;
   record.nFramesRecorded = 0;
 }
@@ -58,12 +64,11 @@ void ClientTable::Vacate(int id) {
   ClientRecord& record = m_aRecords[id];
   record.bInUse = FALSE;
   record.lForwardSource = -1;
-  record.recording.nCurrentSequence = 0;
-  record.recording.nLastSequence = 0;
   std::memset(record.szFileName, 0, kClientFileNameSize);
   std::memset(record.szClientName, 0, kClientNameSize);
-  std::memset(record.recording.pBuffer, 0, kAssemblyBufferSize);
-  record.recording.nLength = 0;
+  record.recording.Attach(nullptr);
+  record.pRecordingRoom.reset();
+  record.nRecordWidth = record.nRecordHeight = 0;
 }
 
 BOOL ClientTable::Forward(long lSrcClient, long lDstClient) {

@@ -1,9 +1,9 @@
 // The client table: the peers a receiving control tells apart by address and port, with the
 // forwarding between them and the recording of each.
 //
-// IDs 0 to 30; 0 is never handed out and stands for every sender outside the table. The table
-// is allocated once with its owner, assembly buffers included, so nothing is allocated while
-// clients come and go. Lookups are linear scans in ID order, so the lowest ID wins.
+// IDs 0 to 30; 0 is never handed out and stands for every sender outside the table. Lookups are
+// linear scans in ID order, so the lowest ID wins. A client that records gets the room to put its
+// frames together when it is added, and gives it back when it is removed.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,10 @@
 #include <memory>
 
 #include "codec/xvid21.h"
-#include "net/reassembly.h"
+#include "net/frame_assembler.h"
 #include "platform/avifile/avifile.h"
 #include "platform/kernel/windef.h"
+#include "recording/record_pacer.h"
 
 constexpr int kClientRecords = 31;
 constexpr int kMaxClientID = 30;
@@ -30,10 +31,21 @@ struct ClientRecord {
   char szClientName[kClientNameSize] = {};
   LONG lFramesWritten = 1;   // sample position of the next recorded frame
   LONG lForwardSource = -1;  // the client ID relayed to this client; -1: none
-  FrameAssembly recording;   // the recording path's frame
+  // The recording path: the client's frames put together in room of its own (held while it
+  // records), the size its file was made for, its pace, and whether a write failed (the file then
+  // keeps what it has and takes nothing more).
+  FrameAssembler recording;
+  std::unique_ptr<std::uint8_t[]> pRecordingRoom;
+  int nRecordWidth = 0;
+  int nRecordHeight = 0;
+  RecordPacer recordPacer;
+  BOOL bRecordingStopped = FALSE;
   // The client's own decoder (handle none unless it records) and its per-frame block.
   xvid21::XVID_DEC_PARAM xvidDecParam{};
   xvid21::XVID_DEC_FRAME xvidDecFrame{};
+  // When a key-frame request was last passed on to this client as the source of a forwarding.
+  bool bRequestRelayed = false;
+  std::uint32_t lastRequestRelayedMs = 0;
   // For hosts' figures, counted from AddClient: datagrams read from this client, frames recorded.
   std::uint64_t nDatagramsReceived = 0;
   std::uint64_t nFramesRecorded = 0;
@@ -66,6 +78,9 @@ class ClientTable {
 
   // The file name of a client being added: at most 511 characters, NUL-terminated.
   void SetFileName(int id, const char* szFileName);
+  // The room a recording client puts its frames together in, and the size of its file's pictures.
+  // False when there is no memory for it: the client then records nothing.
+  bool GiveRecordingRoom(int id, int nWidth, int nHeight);
   // The rest of adding a client: the name (at most 63 characters) when given, then in use, no
   // forward source, the address ntohl(inet_addr(szIP)) (a null text reads as unreadable),
   // the port, an empty recording assembly. Frames written stays as it was.
@@ -90,29 +105,6 @@ class ClientTable {
   // StopRecv: the clients in use write their next frame at position 0.
   void RewindRecordings();
 
-  // The recording path for one datagram from the source. Matching clients are taken in ID
-  // order; the first one that does not record ends the path, and so does the first complete
-  // frame: `onFrame(record, keyFrame)` then decodes and writes the record's assembly, after
-  // which its assembly is emptied.
-  template <typename OnFrame>
-  void RunRecordingPath(ULONG ulAddress, USHORT usPort, const ParsedDatagram& header,
-                        const std::uint8_t* data, bool bWholeDatagramFrames, OnFrame&& onFrame);
-
  private:
   ClientRecord m_aRecords[kClientRecords];
-  std::unique_ptr<std::uint8_t[]> m_pAssemblyBuffers;
 };
-
-template <typename OnFrame>
-void ClientTable::RunRecordingPath(ULONG ulAddress, USHORT usPort, const ParsedDatagram& header,
-                                   const std::uint8_t* data, bool bWholeDatagramFrames, OnFrame&& onFrame) {
-  for (ClientRecord& record : m_aRecords) {
-    if (!record.bInUse || record.ulAddress != ulAddress || record.usPort != usPort) continue;
-    if (record.pAviFile == nullptr) return;
-    if (RecordDatagram(record.recording, header, data, bWholeDatagramFrames) != RecordStep::kComplete)
-      continue;
-    onFrame(record, header.marker);
-    record.recording.nLength = 0;
-    return;
-  }
-}

@@ -7,7 +7,8 @@
 
 constexpr unsigned kRecvTimerID = 100001;
 constexpr unsigned kRecvTimerPeriodMs = 30;
-// The longest one tick drains its sockets; what is still queued waits for the next tick.
+// The longest the receiving controls of the process drain their sockets in one round of ticks;
+// what is still queued waits for the next tick.
 constexpr std::uint32_t kRecvDrainBudgetMs = 200;
 
 class ReceiveTickCounters {
@@ -17,11 +18,20 @@ class ReceiveTickCounters {
   // Counts a tick of a control with an announcement socket: true on the 10th, 20th ... tick.
   bool AnnouncementDue() { return ++m_ulAnnouncementTicks % 10 == 0; }
 
+  // Receiving controls share the drain budget: each tick gets its share, so that a round of ticks
+  // of many flooded controls holds the user interface no longer than one would.
+  void ReceivingStarted() { ++m_nReceiving; }
+  void ReceivingStopped() {
+    if (m_nReceiving > 0) --m_nReceiving;
+  }
+  std::uint32_t DrainBudgetMs() const { return kRecvDrainBudgetMs / (m_nReceiving > 1 ? m_nReceiving : 1); }
+
   void ResetForTesting() { m_ulKeepAliveTicks = m_ulAnnouncementTicks = 0; }
 
  private:
   std::uint32_t m_ulKeepAliveTicks = 0;
   std::uint32_t m_ulAnnouncementTicks = 0;
+  std::uint32_t m_nReceiving = 0;
 };
 
 ReceiveTickCounters& TheReceiveTickCounters();

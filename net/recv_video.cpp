@@ -6,6 +6,7 @@
 #include "control/quelvora_ctrl.h"
 #include "display/full_screen_dlg.h"
 #include "net/frame_times.h"
+#include "net/key_frame_requests.h"
 #include "net/learned_address.h"
 #include "net/receive_datagram.h"
 #include "net/receive_tick.h"
@@ -35,23 +36,24 @@ class ControlEffects : public ReceiveEffects {
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
 
-  void WriteRecordedFrame(ClientRecord& client, std::size_t nPictureBytes, bool bKeyFrame) override {
+  bool WriteRecordedFrame(ClientRecord& client, LONG lPosition, const std::uint8_t* picture, std::size_t nBytes,
+                          bool bKeyFrame) override {
+    if (!AVI_AddFrame(client.pAviStream, lPosition, picture, static_cast<LONG>(nBytes),
+                      bKeyFrame ? AVIIF_KEYFRAME : 0))
+      return FALSE;
     ++m_control.m_nFramesRecorded;
     ++client.nFramesRecorded;
-    AVI_RecordFrame(client.pAviStream, &client.lFramesWritten, m_control.m_pPictureBuffer.get(),
-                    static_cast<LONG>(nPictureBytes), bKeyFrame);
+    return TRUE;
   }
 
   // Set for each datagram while a frame-times observer is set.
   std::int64_t m_nReadNs = 0;
 
-  void DrawPicture() override {
+  void DrawPicture(std::uint16_t sequence) override {
     Draw();
     if (FrameTimesObserver* observer = TheFrameTimesObserver()) {
-      // The datagram that completed the frame is still in the receive buffer.
-      const BYTE* datagram = m_control.m_pRecvBuffer.get();
       ShownFrameTimes times;
-      times.sequence = static_cast<std::uint16_t>((datagram[2] << 8) | datagram[3]);
+      times.sequence = sequence;
       times.readNs = m_nReadNs;
       times.drawnNs = FrameTimesNowNs();
       observer->FrameShown(times);
@@ -124,9 +126,10 @@ BOOL CQuelvoraCtrl::RecvVideo() {
   }
 
   m_bReceiving = 1;
+  TheReceiveTickCounters().ReceivingStarted();
   SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
-  m_displayAssembly.nLastSequence = 0;
-  m_displayAssembly.nCurrentSequence = 0;
+  // The display starts from the next key frame, and asks for one as soon as a sender is heard.
+  m_display.Reset();
   return TRUE;
 }
 
@@ -141,7 +144,9 @@ BOOL CQuelvoraCtrl::StopRecv() {
   ShowWindow(SW_HIDE);
   ShowWindow(SW_SHOW);
   m_bReceiving = 0;
+  TheReceiveTickCounters().ReceivingStopped();
   m_clients.RewindRecordings();
+  m_keyFrameRequests.Clear();
   return TRUE;
 }
 
@@ -170,13 +175,19 @@ void CQuelvoraCtrl::ReleaseReceiveResources() {
   }
 }
 
-void CQuelvoraCtrl::OnTimer(UINT_PTR /*idEvent*/) {
+void CQuelvoraCtrl::OnTimer(UINT_PTR idEvent) {
+  // The receive loop is timer 100001 alone; any other timer message is the window's business.
+  if (idEvent != kRecvTimerID) {
+    Default();
+    return;
+  }
   // Stopped for the length of the tick, so that ticks never overlap (a message box of the AVI
   // writer runs a nested loop).
   KillTimer(kRecvTimerID);
   if (m_bReceiving) {
     SendKeepAliveAndAnnouncement();
     DrainReceiveSockets();
+    if (m_bReceiving) SendKeyFrameRequests(GetTickCount());
   }
   Default();
   SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
@@ -207,10 +218,11 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
   char* const buffer = reinterpret_cast<char*>(m_pRecvBuffer.get());
   ControlEffects effects(*this);
   const DWORD start = GetTickCount();
+  const DWORD budget = TheReceiveTickCounters().DrainBudgetMs();
 
   // A sender that never pauses would otherwise keep the tick, and the host's whole user
   // interface, here for good: after the budget the rest waits for the next tick.
-  while (IsOpen(m_sockRecv) && GetTickCount() - start < kRecvDrainBudgetMs) {
+  while (IsOpen(m_sockRecv) && GetTickCount() - start < budget) {
     const bool bAnnounce = m_sockAnnounce != INVALID_SOCKET && m_sockAnnounce != m_sockRecv;
     FD_SET readable;
     FD_ZERO(&readable);
@@ -232,13 +244,19 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
     int fromLength = sizeof from;
     const int received =
         recvfrom(m_sockRecv, buffer, kDatagramBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (received > 0 && m_bSameSocket)
-      LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
     if (received == SOCKET_ERROR) {
       WSAGetLastError();
       continue;
     }
     if (received == 0) continue;
+    const DWORD now = GetTickCount();
+    // A key-frame request is not a video datagram: it teaches no address, and is neither
+    // recorded, forwarded nor shown.
+    if (IsKeyFrameRequest(m_pRecvBuffer.get(), static_cast<std::size_t>(received))) {
+      OnKeyFrameRequest(from, now);
+      continue;
+    }
+    if (m_bSameSocket) LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
     ++m_nDatagramsReceived;
     if (TheFrameTimesObserver()) effects.m_nReadNs = FrameTimesNowNs();
     const int nSender = m_clients.SenderID(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
@@ -246,15 +264,52 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
 
     ReceiveState state;
     state.pClients = &m_clients;
-    state.pDisplay = &m_displayAssembly;
+    state.pDisplay = &m_display;
     state.pDisplayDecoder = &m_xvidDecParam;
     state.pDisplayFrame = &m_xvidDecFrame;
     state.pPicture = m_pPictureBuffer.get();
+    state.pRecordPicture = m_pRecordPicture.get();
+    state.pRequests = &m_keyFrameRequests;
+    state.pStranger = &m_stranger;
     state.nOutWidth = m_nVideoOutWidth;
     state.nOutHeight = m_nVideoOutHeight;
     state.nShowClient = m_nShowClient;
     state.bWholeDatagramFrames = IsWholeDatagramCompressType(static_cast<const char*>(m_strCompressType));
+    state.nowMs = now;
     ProcessDatagram(state, m_pRecvBuffer.get(), static_cast<std::size_t>(received),
                     ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), effects);
   }
+}
+
+void CQuelvoraCtrl::OnKeyFrameRequest(const sockaddr_in& from, std::uint32_t nowMs) {
+  // For a stream this control forwards: passed on to that stream's sender, which makes the key
+  // frame the requester waits for.
+  if (const auto upstream =
+          UpstreamOfRequest(m_clients, m_stranger, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), nowMs)) {
+    std::uint8_t request[kKeyFrameRequestSize];
+    WriteKeyFrameRequest(request, m_headerCounters.Load().sourceId);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(upstream->usPort);
+    to.sin_addr.s_addr = htonl(upstream->ulAddress);
+    sendto(m_sockRecv, reinterpret_cast<const char*>(request), sizeof request, 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  // On the shared socket the request may be for the video a control of this process sends from it.
+  if (m_bRecvSocketShared) TheSharedSocketRequests().Note(from.sin_addr.s_addr, from.sin_port);
+}
+
+void CQuelvoraCtrl::SendKeyFrameRequests(std::uint32_t nowMs) {
+  std::uint8_t request[kKeyFrameRequestSize];
+  WriteKeyFrameRequest(request, m_headerCounters.Load().sourceId);
+  // From the receive socket: the address the stream is sent to, which its sender (or a relay)
+  // already knows.
+  m_keyFrameRequests.SendDue(nowMs, [&](ULONG ulAddress, USHORT usPort) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(usPort);
+    to.sin_addr.s_addr = htonl(ulAddress);
+    sendto(m_sockRecv, reinterpret_cast<const char*>(request), sizeof request, 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  });
 }

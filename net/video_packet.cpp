@@ -101,6 +101,20 @@ std::size_t WriteNameAnnouncement(std::uint8_t* out, const char* userName) {
   return kNameAnnouncementSize;
 }
 
+std::size_t WriteKeyFrameRequest(std::uint8_t* out, std::uint32_t requesterSourceId) {
+  out[0] = kKeyFrameRequestByte0;
+  out[1] = kRtcpPayloadSpecificFeedback;
+  PutBig16(out + 2, kKeyFrameRequestLengthWords);
+  PutLittle32(out + 4, requesterSourceId);
+  PutBig32(out + 8, 0);
+  return kKeyFrameRequestSize;
+}
+
+bool IsKeyFrameRequest(const std::uint8_t* data, std::size_t length) {
+  return length == kKeyFrameRequestSize && data[0] == kKeyFrameRequestByte0 &&
+         data[1] == kRtcpPayloadSpecificFeedback && GetBig16(data + 2) == kKeyFrameRequestLengthWords;
+}
+
 std::size_t SendFrameFragments(const std::uint8_t* header, std::size_t headerLength,
                                const std::uint8_t* frame, std::size_t frameLength, const DatagramSink& send) {
   std::uint8_t datagram[kMaxFragmentDatagram];

@@ -30,8 +30,25 @@
 //   +------+------+-------------+------------------------------------+
 //      0      1    2..3: 16 in LITTLE-endian order     4..19
 //
-// A frame of L bytes leaves as ceil(L / 800) fragments with identical headers, in order; the
-// receiver appends payloads of one sequence number until it holds the frame length.
+// A frame of L bytes leaves as ceil(L / 800) fragments with identical headers, in order. The wire
+// carries no fragment number: how a receiver proves their order is in net/frame_assembler.h.
+//
+// The key-frame request is an RTCP picture loss indication (RFC 4585, 6.3.1), 12 bytes, that a
+// receiver waiting for a key frame sends to the source of the stream it waits for:
+//
+//    0                   1                   2                   3
+//    0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//   |V=2|P| FMT=1   |    PT=206     |          length=2             |  0
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//   |  SSRC of the requester: its source identifier, keep-alive order |  4
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//   |  SSRC of the media source: 0 (video fragments carry none)     |  8
+//   +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+//
+// Read as one of our own datagrams, its first byte says four CSRC bytes follow the 12-byte header
+// (FMT sits where the CSRC count is), so a receiver that knows only the video format finds it
+// shorter than its header and drops it from its recording and display paths.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +77,11 @@ constexpr std::uint8_t kPayloadTypeH261 = 31;
 constexpr std::uint8_t kPayloadTypeMpeg4 = 33;
 constexpr std::uint8_t kPayloadTypeH263 = 34;
 
+constexpr std::size_t kKeyFrameRequestSize = 12;
+constexpr std::uint8_t kKeyFrameRequestByte0 = 0x81;  // V=2, P=0, FMT=1 (picture loss indication)
+constexpr std::uint8_t kRtcpPayloadSpecificFeedback = 206;
+constexpr std::uint16_t kKeyFrameRequestLengthWords = 2;  // 32-bit words after the first, RTCP style
+
 constexpr std::uint8_t kAnnouncementByte0 = 0x80;
 constexpr std::uint8_t kAnnouncementByte1 = 0x01;
 constexpr std::uint16_t kAnnouncementNameListLength = kUserNameFieldSize;
@@ -85,6 +107,11 @@ std::size_t WriteKeepAlivePacket(std::uint8_t* out, const char* compressType, co
                                  const char* userName);
 std::size_t WriteFakeVideoPacket(std::uint8_t* out, const PacketFields& fields);
 std::size_t WriteNameAnnouncement(std::uint8_t* out, const char* userName);
+// The key-frame request (kKeyFrameRequestSize bytes). The requester's identifier goes out in the
+// byte order of its keep-alive packets, so that a dissector shows one SSRC for both.
+std::size_t WriteKeyFrameRequest(std::uint8_t* out, std::uint32_t requesterSourceId);
+// True for exactly a key-frame request: 12 bytes with its fixed first four.
+bool IsKeyFrameRequest(const std::uint8_t* data, std::size_t length);
 
 // Sends a frame as fragments: each datagram is the header followed by the next
 // min(800, remaining) bytes of the frame. `send` gets one whole datagram at a time and returns

@@ -9,6 +9,7 @@
 #include "control/quelvora_ctrl.h"
 #include "net/compress_type.h"
 #include "net/frame_times.h"
+#include "net/key_frame_requests.h"
 #include "net/learned_address.h"
 #include "net/send_settings.h"
 #include "net/shared_socket.h"
@@ -62,6 +63,7 @@ BOOL CQuelvoraCtrl::StartSending() {
 
   m_nTimestampStep = TimestampStep(m_nFrameRate);
 
+  m_bSendSocketShared = m_bSameSocket;
   m_sockSend = m_bSameSocket ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
                              : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
   if (IsNoSocket(m_sockSend)) {
@@ -82,6 +84,12 @@ BOOL CQuelvoraCtrl::StartSending() {
     ReleaseSendResources();
     return FALSE;
   }
+
+  // Requests read on the shared socket before this start were for an earlier stream.
+  ULONG ulIgnored = 0;
+  USHORT usIgnored = 0;
+  TheSharedSocketRequests().TakeNew(&m_nSharedRequestsSeen, &ulIgnored, &usIgnored);
+  m_keyFrameAnswerer = KeyFrameAnswerer{};
 
   capSetUserData(m_hCapWnd, reinterpret_cast<LPARAM>(this));
   capSetCallbackOnVideoStream(m_hCapWnd, &CQuelvoraCtrl::FrameCallback);
@@ -109,7 +117,8 @@ void CQuelvoraCtrl::StopSending() {
 
 void CQuelvoraCtrl::ReleaseSendResources() {
   if (!IsNoSocket(m_sockSend)) {
-    if (m_bSameSocket)
+    // Given back the way it was taken, even if same-socket mode came on since.
+    if (m_bSendSocketShared)
       TheSharedSocketTable().Release();
     else
       closesocket(m_sockSend);
@@ -122,6 +131,37 @@ void CQuelvoraCtrl::ReleaseSendResources() {
   m_pPacketBuffer.reset();
   m_pFrameBuffer.reset();
   m_nFrameBufferSize = 0;
+}
+
+bool CQuelvoraCtrl::KeyFrameRequestedBeforeFrame() {
+  const Endpoint remote = m_endpoints.sendRemote.Load();
+  if (!m_bSendSocketShared) {
+    // Nothing else arrives on a socket of its own that the control reads; what is not a request
+    // from the destination is thrown away. A few at most per frame, so that a flood costs little.
+    constexpr int kReadsPerFrame = 16;
+    std::uint8_t datagram[kKeyFrameRequestSize + 4];
+    for (int i = 0; i < kReadsPerFrame; ++i) {
+      sockaddr_in from{};
+      int fromLength = sizeof from;
+      const int n = recvfrom(m_sockSend, reinterpret_cast<char*>(datagram), sizeof datagram, 0,
+                             reinterpret_cast<sockaddr*>(&from), &fromLength);
+      if (n == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEMSGSIZE) continue;  // too long to be a request
+        break;
+      }
+      if (IsKeyFrameRequest(datagram, static_cast<std::size_t>(n)) &&
+          AnswersRequestFrom(remote, from.sin_addr.s_addr, from.sin_port))
+        m_keyFrameAnswerer.Request();
+    }
+  } else {
+    // The receive loop of the control that receives on the shared socket reads them.
+    ULONG ulAddress = 0;
+    USHORT usPort = 0;
+    if (TheSharedSocketRequests().TakeNew(&m_nSharedRequestsSeen, &ulAddress, &usPort) &&
+        AnswersRequestFrom(remote, ulAddress, usPort))
+      m_keyFrameAnswerer.Request();
+  }
+  return m_keyFrameAnswerer.TakeDue(GetTickCount());
 }
 
 BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings, SentFrameTimes* times) {
@@ -141,8 +181,15 @@ BOOL CQuelvoraCtrl::SendFrame(BYTE* image, const FrameSettings& settings, SentFr
   in.nCapacity = static_cast<int>(kPacketBufferSize - headerLength);
   in.nQualityIndex = m_nQualityIndex;
   in.nKeyFrameInterval = settings.nKeyFrameInterval;
+  in.bForceKeyFrame = KeyFrameRequestedBeforeFrame();
   if (codec::EncodeFrame(m_xvidEncParam.handle, in, &m_xvidEncFrame, &m_xvidEncStats) != xvid21::XVID_ERR_OK)
     return FALSE;
+  if (m_xvidEncFrame.intra != 0) {
+    if (in.bForceKeyFrame)
+      m_nKeyFramesRequested.fetch_add(1);
+    else
+      m_keyFrameAnswerer.KeyFrameSent();
+  }
   if (times) times->encodedNs = FrameTimesNowNs();
   m_headerCounters.NextSequence();
 

@@ -191,3 +191,4 @@ AVIFileWriterLimits GetAVIFileWriterLimits() {
 void SetVideoForWindowsVersionForTesting(DWORD version) { g_version = version; }
 void SetAVIFileInitFailsForTesting(bool fails) { g_initFails = fails; }
 void SetAVIFileSizeLimitForTesting(std::int64_t bytes) { avi::SetFileSizeLimitForTesting(bytes); }
+void SetAVIFileFreeSpaceForTesting(std::int64_t bytes) { avi::SetFreeSpaceForTesting(bytes); }

@@ -15,6 +15,8 @@
 //   "indx" super index, one "ix00" index per segment, total frames in "odml/dmlh";
 // - a failed write (disk full) returns AVIERR_FILEWRITE and cuts the file back to the frames
 //   written before it, which stay readable; a later write may succeed again;
+// - a frame that would leave less than 32 MiB free on the disk (a sixteenth of a small one) fails
+//   the same way, so that the file can still be completed;
 // - a rate or scale of 0, which gives a file no player can time, is stored as 1.
 //
 // Not thread-safe per file or stream: all calls for one file come from one thread.
@@ -126,3 +128,5 @@ AVIFileWriterLimits GetAVIFileWriterLimits();
 void SetVideoForWindowsVersionForTesting(DWORD version);
 void SetAVIFileInitFailsForTesting(bool fails);
 void SetAVIFileSizeLimitForTesting(std::int64_t bytes);
+// Pretends the disk had this many bytes free when files began; negative asks the file system.
+void SetAVIFileFreeSpaceForTesting(std::int64_t bytes);

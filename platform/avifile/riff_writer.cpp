@@ -1,6 +1,7 @@
 #include "platform/avifile/riff_writer.h"
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@ namespace avi {
 namespace {
 
 std::atomic<std::int64_t> g_fileSizeLimit{-1};
+std::atomic<std::int64_t> g_freeSpaceAtStart{-1};
 
 constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
@@ -122,6 +124,23 @@ bool WriteFully(int fd, const iovec* iov, int count, std::uint64_t offset, std::
 }  // namespace
 
 void SetFileSizeLimitForTesting(std::int64_t bytes) { g_fileSizeLimit = bytes; }
+void SetFreeSpaceForTesting(std::int64_t bytes) { g_freeSpaceAtStart = bytes; }
+
+bool RiffWriter::RoomToGrow(std::uint64_t bytes) const {
+  std::uint64_t free;
+  std::uint64_t reserve = kFreeSpaceReserve;
+  const std::int64_t pretended = g_freeSpaceAtStart;
+  if (pretended >= 0) {
+    free = static_cast<std::uint64_t>(pretended) > end_ ? static_cast<std::uint64_t>(pretended) - end_ : 0;
+  } else {
+    struct statvfs st;
+    if (fstatvfs(fd_, &st) != 0) return true;  // nothing known: the write itself will tell
+    free = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    // A small file system keeps a sixteenth of itself.
+    reserve = std::min<std::uint64_t>(reserve, static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize / 16);
+  }
+  return free >= bytes + reserve;
+}
 
 RiffWriter::RiffWriter(int fd, const WriterLimits& limits) : fd_(fd), limits_(limits) {
   // A RIFF size is 32 bits and index offsets within a segment too: keep segments well below.
@@ -336,6 +355,10 @@ RiffWriter::WriteResult RiffWriter::Write(std::int64_t position, const void* dat
   const std::uint64_t gap = position > endSample ? static_cast<std::uint64_t>(position - endSample) : 0;
   const std::uint64_t frameChunk = 8 + std::uint64_t{bytes} + (bytes & 1);
   const std::uint64_t total = 8 * gap + frameChunk;
+  if (!RoomToGrow(total)) {
+    errno = ENOSPC;
+    return WriteResult::kFailed;
+  }
 
   if (segmentOpen_ && !segment_.entries.empty() &&
       end_ - segment_.riffOffset + total + ClosingBytes(segment_.entries.size() + gap + 1) >

@@ -15,7 +15,8 @@
 // Every write appends whole chunks at the end and then rewrites the header fields that change
 // (RIFF and movi sizes, lengths): the file on disk is complete after every call, only the
 // index of the open segment is missing, and readers find those frames by walking the chunks.
-// A failed append is cut off again, so the file never ends in half a chunk.
+// A failed append is cut off again, so the file never ends in half a chunk, and a frame is not
+// written when the disk is nearly full, so that there is room to complete the file.
 #pragma once
 
 #include <sys/uio.h>
@@ -51,6 +52,9 @@ struct WriterLimits {
 // The most bytes a file may grow to: a write that would cross it fails as on a full disk
 // (ENOSPC). Negative: no limit.
 void SetFileSizeLimitForTesting(std::int64_t bytes);
+// Pretends the file system had this many bytes free when files began (less what they have
+// written since), instead of asking it. Negative: ask the file system.
+void SetFreeSpaceForTesting(std::int64_t bytes);
 
 class RiffWriter {
  public:
@@ -69,6 +73,10 @@ class RiffWriter {
   // Refused: a position below 0, or a gap of more than kMaxGap samples.
   enum class WriteResult { kOk, kBadPosition, kFailed };
   static constexpr std::int64_t kMaxGap = std::int64_t{1} << 20;
+  // A sample write that would leave less than this free on the file system (or a sixteenth of a
+  // smaller one) fails as on a full disk: the rest is kept for the indexes and headers that
+  // complete the file.
+  static constexpr std::uint64_t kFreeSpaceReserve = std::uint64_t{32} << 20;
   WriteResult Write(std::int64_t position, const void* data, std::uint32_t bytes, bool keyFrame);
 
   // Writes the open segment's indexes and the final headers. The file stays readable when
@@ -98,6 +106,7 @@ class RiffWriter {
   bool CloseSegment();
   bool Append(const iovec* iov, int count, std::uint64_t bytes);
   bool RewriteHeaders();
+  bool RoomToGrow(std::uint64_t bytes) const;
   void PatchHeaders();
 
   int fd_;

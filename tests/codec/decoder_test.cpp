@@ -208,6 +208,31 @@ TEST(DecoderHostile, TruncatedFrames) {
   ExpectUntouched(picture, 0x5C);
 }
 
+// Pieces of a frame put together in the wrong order: when its picture ends before the frame does,
+// the frame fails and the picture is left alone. (Garbage that the picture's data runs into up to
+// the frame's end cannot be told from data, which is why the receive side proves order first.)
+TEST(DecoderHostile, AFrameWhosePictureDoesNotEndWithItFails) {
+  const auto stream = EncodeMovingStream(352, 288, 4, 1000000);
+  Decoder decoder(352, 288);
+  Bytes picture(kPictureBuffer, 0x5C);
+  ASSERT_EQ(decoder.Decode(stream[0], &picture, 352), XVID_ERR_OK);
+  ASSERT_GT(stream[2].size(), 700u);
+  Bytes tail = stream[1];
+  tail.insert(tail.end(), stream[2].begin() + 400, stream[2].begin() + 700);  // a stray piece behind it
+  Bytes untouched(kPictureBuffer, 0x5C);
+  Decoder fresh(352, 288);
+  ASSERT_EQ(fresh.Decode(stream[0], &untouched, 352), XVID_ERR_OK);
+  const Bytes before = untouched;
+  EXPECT_NE(fresh.Decode(tail, &untouched, 352), XVID_ERR_OK);
+  EXPECT_EQ(untouched, before);
+  // The frame as it was sent still decodes, and so does one followed by the next key frame's
+  // headers, as some encoders send them.
+  EXPECT_EQ(decoder.Decode(stream[1], &picture, 352), XVID_ERR_OK);
+  Bytes withHeaders = stream[2];
+  withHeaders.insert(withHeaders.end(), stream[0].begin(), stream[0].begin() + static_cast<std::ptrdiff_t>(FirstVop(stream[0])));
+  EXPECT_EQ(decoder.Decode(withHeaders, &picture, 352), XVID_ERR_OK);
+}
+
 TEST(DecoderHostile, RandomBytesAfterAValidHeader) {
   const auto stream = EncodeMovingStream(176, 144, 1, 128000);
   const std::size_t headers = FirstVop(stream[0]);

@@ -7,19 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "tests/net/datagram_builder.h"
 
 namespace {
 
 constexpr ULONG k10_1_2_3 = 0x0A010203;
 
 std::vector<int> IDs(const ClientIDList& list) { return {list.begin(), list.end()}; }
-
-// Stands for an open AVI file: the table never looks behind the handle.
-PAVIFILE SomeFile() {
-  static int file;
-  return reinterpret_cast<PAVIFILE>(&file);
-}
 
 class ClientTableTest : public ::testing::Test {
  protected:
@@ -38,8 +31,7 @@ TEST_F(ClientTableTest, StartsEmptyWithNoForwardingAndPositionOne) {
     EXPECT_EQ(r.lForwardSource, -1);
     EXPECT_EQ(r.lFramesWritten, 1);
     EXPECT_EQ(r.pAviFile, nullptr);
-    EXPECT_EQ(r.recording.nLength, 0);
-    EXPECT_EQ(r.recording.nLastSequence, 0);
+    EXPECT_FALSE(r.recording.Attached());
   }
   EXPECT_EQ(table.SenderID(0, 0), 0);
 }
@@ -65,12 +57,11 @@ TEST_F(ClientTableTest, OnlyIDsInUseWithin0To30CanBeRemoved) {
   EXPECT_EQ(table.InUse(0x7FFFFFFF), nullptr);
 }
 
-TEST_F(ClientTableTest, OccupySetsAddressPortAndAnEmptyRecording) {
+TEST_F(ClientTableTest, OccupySetsAddressPortAndARecordingThatWaitsForAKeyFrame) {
   const int id = table.FreeID();
   table[id].lFramesWritten = 17;
-  table[id].recording.nLength = 55;
-  table[id].recording.nLastSequence = 9;
-  table[id].recording.pBuffer[3] = 0xAA;
+  ASSERT_TRUE(table.GiveRecordingRoom(id, 176, 144));
+  table[id].bRecordingStopped = TRUE;
   table.Occupy(id, "10.1.2.3", 0xFFFF, "Alice");
   const ClientRecord& r = table[id];
   EXPECT_TRUE(r.bInUse);
@@ -78,9 +69,11 @@ TEST_F(ClientTableTest, OccupySetsAddressPortAndAnEmptyRecording) {
   EXPECT_EQ(r.usPort, 0xFFFF);
   EXPECT_STREQ(r.szClientName, "Alice");
   EXPECT_EQ(r.lFramesWritten, 17);  // left as it was
-  EXPECT_EQ(r.recording.nLength, 0);
-  EXPECT_EQ(r.recording.nLastSequence, 0);
-  EXPECT_EQ(r.recording.pBuffer[3], 0);
+  EXPECT_TRUE(r.recording.Attached());
+  EXPECT_TRUE(r.recording.Waiting());
+  EXPECT_FALSE(r.bRecordingStopped);
+  EXPECT_EQ(r.nRecordWidth, 176);
+  EXPECT_EQ(r.nRecordHeight, 144);
 }
 
 TEST_F(ClientTableTest, AnUnreadableOrMissingAddressMatchesNoSender) {
@@ -113,9 +106,7 @@ TEST_F(ClientTableTest, VacateKeepsAddressPortPositionAndOtherForwarding) {
   ASSERT_TRUE(table.Forward(2, 1));
   ASSERT_TRUE(table.Forward(1, 2));
   table[1].lFramesWritten = 40;
-  table[1].recording.nLength = 12;
-  table[1].recording.nCurrentSequence = 3;
-  table[1].recording.pBuffer[0] = 1;
+  ASSERT_TRUE(table.GiveRecordingRoom(1, 352, 288));
 
   table.Vacate(1);
   const ClientRecord& r = table[1];
@@ -126,9 +117,8 @@ TEST_F(ClientTableTest, VacateKeepsAddressPortPositionAndOtherForwarding) {
   EXPECT_EQ(r.lFramesWritten, 40);
   EXPECT_EQ(r.szFileName[0], '\0');
   EXPECT_EQ(r.szClientName[0], '\0');
-  EXPECT_EQ(r.recording.nLength, 0);
-  EXPECT_EQ(r.recording.nCurrentSequence, 0);
-  EXPECT_EQ(r.recording.pBuffer[0], 0);
+  EXPECT_FALSE(r.recording.Attached());  // its room is given back
+  EXPECT_EQ(r.pRecordingRoom, nullptr);
   // A forwarding that names the removed client as its source stays, for a later client 1.
   EXPECT_EQ(table[2].lForwardSource, 1);
   EXPECT_EQ(table.SenderID(k10_1_2_3, 7000), 0);
@@ -193,59 +183,6 @@ TEST_F(ClientTableTest, RewindRecordingsTouchesOnlyClientsInUse) {
   table.RewindRecordings();
   EXPECT_EQ(table[1].lFramesWritten, 0);
   EXPECT_EQ(table[2].lFramesWritten, 9);
-}
-
-class RecordingPathOverTable : public ClientTableTest {
- protected:
-  // Feeds one datagram from 10.1.2.3:5000 and answers which clients completed a frame.
-  std::vector<std::pair<int, bool>> Feed(const TestDatagram& d, ULONG address = k10_1_2_3,
-                                         USHORT port = 5000) {
-    const std::vector<std::uint8_t> bytes = d.Bytes();
-    auto h = ParseDatagram(bytes.data(), bytes.size());
-    std::vector<std::pair<int, bool>> frames;
-    table.RunRecordingPath(address, port, *h, bytes.data(), false, [&](ClientRecord& r, bool key) {
-      frames.emplace_back(static_cast<int>(&r - &table[0]), key);
-      EXPECT_EQ(r.recording.nLength, static_cast<int>(d.frameLength));
-    });
-    return frames;
-  }
-  static TestDatagram Frame(std::uint16_t sequence, bool key, std::size_t size = 100) {
-    return Fragments(sequence, key, CountingBytes(size))[0];
-  }
-};
-
-TEST_F(RecordingPathOverTable, ARecordingClientGetsItsCompleteFramesAndAnEmptyAssembly) {
-  Add();
-  table[1].pAviFile = SomeFile();
-  EXPECT_TRUE(Feed(Frame(1, false)).empty());
-  EXPECT_EQ(Feed(Frame(2, true)), (std::vector<std::pair<int, bool>>{{1, true}}));
-  EXPECT_EQ(table[1].recording.nLength, 0);
-  EXPECT_EQ(Feed(Frame(3, false)), (std::vector<std::pair<int, bool>>{{1, false}}));
-  EXPECT_TRUE(Feed(Frame(4, true), k10_1_2_3, 5001).empty());
-}
-
-TEST_F(RecordingPathOverTable, AMatchingClientThatDoesNotRecordEndsThePath) {
-  Add();  // 1: not recording
-  Add();  // 2: recording, same source
-  table[2].pAviFile = SomeFile();
-  EXPECT_TRUE(Feed(Frame(1, true)).empty());
-  EXPECT_EQ(table[2].recording.nCurrentSequence, 0);
-  table.Vacate(1);
-  EXPECT_EQ(Feed(Frame(2, true)), (std::vector<std::pair<int, bool>>{{2, true}}));
-}
-
-TEST_F(RecordingPathOverTable, TheFirstCompleteFrameEndsThePath) {
-  Add();
-  Add();
-  table[1].pAviFile = SomeFile();
-  table[2].pAviFile = SomeFile();
-  // Client 1 is waiting for a key frame and passes the datagram on; both then record.
-  auto big = Fragments(5, true, CountingBytes(1000));
-  EXPECT_TRUE(Feed(big[0]).empty());
-  EXPECT_EQ(table[1].recording.nLength, 800);
-  EXPECT_EQ(table[2].recording.nLength, 800);
-  EXPECT_EQ(Feed(big[1]), (std::vector<std::pair<int, bool>>{{1, true}}));
-  EXPECT_EQ(table[2].recording.nLength, 800);  // never saw the last fragment
 }
 
 }  // namespace

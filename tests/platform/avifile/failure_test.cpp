@@ -77,7 +77,26 @@ TEST_F(AviTest, FullTmpfsFailsTheWriteAndKeepsEveryEarlierFrame) {
   EXPECT_EQ(hr, AVIERR_FILEWRITE);
   EXPECT_GT(ok, 8);
   ExpectDecodes(Range(ok));
-  Close();  // the index may not fit either; the frames stay readable
+  // Frames stop while there is room left to complete the file: it closes with its index.
+  Close();
+  ExpectDecodes(Range(ok));
+  const AviLayout a = Parse(path_);
+  EXPECT_NE(Find(a.top.at(0).children, "idx1"), nullptr);
+}
+
+TEST_F(AviTest, AFrameThatWouldLeaveTheDiskNearlyFullIsRefusedAndTheFileCompletes) {
+  SetAVIFileFreeSpaceForTesting((std::int64_t{32} << 20) + 200000);
+  Open("nearly-full.avi");
+  int ok = 0;
+  HRESULT hr;
+  while ((hr = Write(ok, ok)) == AVIERR_OK) ++ok;
+  SetAVIFileFreeSpaceForTesting(-1);
+  EXPECT_EQ(hr, AVIERR_FILEWRITE);
+  EXPECT_GT(ok, 0);
+  EXPECT_LT(ok, 4);  // a frame of 176 x 144 is 76,032 bytes: room for two
+  Close();
+  const AviLayout a = Parse(path_);
+  EXPECT_NE(Find(a.top.at(0).children, "idx1"), nullptr);
   ExpectDecodes(Range(ok));
 }
 
