@@ -32,6 +32,14 @@ constexpr UINT ID_FULL_SCREEN = 112;
 class CFullScreenDlg;
 struct SentFrameTimes;
 
+// Told of every picture a control draws, so that a host can keep what its user saw.
+class DrawnPictureSink {
+ public:
+  virtual ~DrawnPictureSink() = default;
+  // A bottom-up 24-bit picture of width x height, as it was drawn.
+  virtual void PictureDrawn(const BYTE* bits, int width, int height) = 0;
+};
+
 class CQuelvoraCtrl : public COleControl {
  public:
   CQuelvoraCtrl();
@@ -220,6 +228,7 @@ class CQuelvoraCtrl : public COleControl {
   std::uint64_t m_nDatagramsReceived = 0;
   std::uint64_t m_nFramesShown = 0;
   std::uint64_t m_nFramesRecorded = 0;
+  DrawnPictureSink* m_pDrawnPictures = nullptr;
 
   // The receive tick's parts: keep-alive and announcement, reading both sockets until empty, and
   // the key-frame requests that came due.

@@ -87,8 +87,9 @@ FrameAssembler::Added FrameAssembler::Place(Slot& slot, const ParsedDatagram& he
                                             const std::uint8_t* payload) {
   if (slot.state == Slot::State::kDamaged) return Added::kDamaged;
   const std::size_t length = header.payloadLength;
-  const auto damaged = [&slot] {
+  const auto damaged = [this, &slot] {
     slot.state = Slot::State::kDamaged;
+    ++m_nRefused;
     return Added::kDamaged;
   };
   if (header.frameLength != slot.frameLength || header.marker != slot.keyFrame) return damaged();

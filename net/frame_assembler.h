@@ -76,7 +76,12 @@ class FrameAssembler {
   std::optional<AssembledFrame> Next();
 
   // The frame Next handed out did not decode: it counts as lost.
-  void DecodeFailed() { m_bWaiting = true; }
+  void DecodeFailed() {
+    m_bWaiting = true;
+    ++m_nRefused;
+  }
+  // Frames refused since the assembler was made: damaged pieces, or no decode.
+  std::uint64_t Refused() const { return m_nRefused; }
 
   bool Waiting() const { return m_bWaiting; }
   // Whether a key frame is being put together: a request for one would only repeat it.
@@ -116,4 +121,5 @@ class FrameAssembler {
   bool m_bHaveNewest = false;
   std::uint16_t m_nNewest = 0;
   Slot* m_pHandedOut = nullptr;  // emptied at the next Add or Next
+  std::uint64_t m_nRefused = 0;
 };

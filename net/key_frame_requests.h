@@ -26,6 +26,9 @@ constexpr std::uint32_t kKeyFrameAskLongestRepeatMs = 2000;
 constexpr std::uint32_t kKeyFrameArrivingGraceMs = 150;
 // A sender heard from longer ago than this is not asked any more; its entry is forgotten.
 constexpr std::uint32_t kKeyFrameAskQuietMs = 2000;
+// However many senders there are (or claim to be), one control makes at most this many requests a
+// second, with a burst of as many.
+constexpr std::uint32_t kKeyFrameAsksPerSecond = 32;
 // The most requested key frames a sender makes: one per this interval.
 constexpr std::uint32_t kKeyFrameAnswerIntervalMs = 500;
 
@@ -70,9 +73,14 @@ class KeyFrameRequester {
   // Whether a target before index `before` asked the same sender at `nowMs`.
   bool AskedAlready(const Target& target, std::size_t before, std::uint32_t nowMs) const;
   Target& Take(std::uint32_t nowMs);
+  // One request's worth of the control's allowance, refilled at kKeyFrameAsksPerSecond.
+  bool TakeAllowance(std::uint32_t nowMs);
 
   std::array<Target, kTargets> m_targets{};
   std::uint64_t m_nSent = 0;
+  std::uint32_t m_nAllowanceMilli = kKeyFrameAsksPerSecond * 1000;  // thousandths of a request
+  std::uint32_t m_allowanceMs = 0;
+  bool m_bAllowanceStarted = false;
 };
 
 template <typename Send>
@@ -86,6 +94,7 @@ void KeyFrameRequester::SendDue(std::uint32_t nowMs, Send&& send) {
     }
     if (!TimeReached(nowMs, target.nextAskMs)) continue;
     if (!AskedAlready(target, i, nowMs)) {
+      if (!TakeAllowance(nowMs)) return;
       send(target.ulAddress, target.usPort);
       ++m_nSent;
     }

@@ -65,6 +65,8 @@ class ControlEffects : public ReceiveEffects {
     const int width = m_control.m_nVideoOutWidth;
     const int height = m_control.m_nVideoOutHeight;
     ++m_control.m_nFramesShown;
+    if (m_control.m_pDrawnPictures != nullptr)
+      m_control.m_pDrawnPictures->PictureDrawn(m_control.m_pPictureBuffer.get(), width, height);
     if (m_control.m_bFullScreen && m_control.m_pFullScreenDlg != nullptr) {
       m_control.m_pFullScreenDlg->DrawFrame(m_control.m_pPictureBuffer.get(), width, height);
       return;

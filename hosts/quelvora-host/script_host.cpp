@@ -53,6 +53,19 @@ class ModalAnswerObject : public QObject {
 
 }  // namespace
 
+// Where keepPictures writes a control's pictures.
+class PictureFile : public DrawnPictureSink {
+ public:
+  explicit PictureFile(const QString& path) : file_(path) { file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+  bool IsOpen() const { return file_.isOpen(); }
+  void PictureDrawn(const BYTE* bits, int width, int height) override {
+    file_.write(reinterpret_cast<const char*>(bits), static_cast<qint64>(width) * height * 3);
+  }
+
+ private:
+  QFile file_;
+};
+
 ScriptHost::ScriptHost(QJSEngine* engine, QStringList args) : engine_(engine), args_(std::move(args)) {
   form_.setWindowTitle("Quelvora");
   form_.resize(kDefaultWidth, kDefaultHeight);
@@ -282,6 +295,9 @@ QJSValue ScriptHost::figures(const QJSValue& control) {
   o.setProperty("received", static_cast<double>(ctrl->m_nDatagramsReceived));
   o.setProperty("shown", static_cast<double>(ctrl->m_nFramesShown));
   o.setProperty("recorded", static_cast<double>(ctrl->m_nFramesRecorded));
+  o.setProperty("refused", static_cast<double>(ctrl->m_display.frames.Refused()));
+  o.setProperty("keyFramesAsked", static_cast<double>(ctrl->m_keyFrameRequests.Sent()));
+  o.setProperty("keyFramesAnswered", static_cast<double>(ctrl->m_nKeyFramesRequested.load()));
   // Per client in the table, so that a script tells its peers' streams apart.
   QJSValue clients = engine_->newArray();
   quint32 n = 0;
@@ -297,6 +313,22 @@ QJSValue ScriptHost::figures(const QJSValue& control) {
   }
   o.setProperty("clients", clients);
   return o;
+}
+
+void ScriptHost::keepPictures(const QJSValue& control, const QString& path) {
+  ControlHandle* h = HandleOf(control);
+  CQuelvoraCtrl* ctrl = h ? h->Control() : nullptr;
+  if (!ctrl) {
+    engine_->throwError(QJSValue::TypeError, "pictures are kept for the built-in control only");
+    return;
+  }
+  auto file = std::make_unique<PictureFile>(path);
+  if (!file->IsOpen()) {
+    engine_->throwError("cannot write " + path);
+    return;
+  }
+  ctrl->m_pDrawnPictures = file.get();
+  pictureFiles_.push_back(std::move(file));
 }
 
 void ScriptHost::print(const QString& a, const QString& b, const QString& c, const QString& d,

@@ -38,6 +38,9 @@ class ScriptHost : public QObject {
   Q_INVOKABLE QString screenshot(const QJSValue& what, const QString& path);
   // What a control has done so far: frames its capture window delivered, frames and bytes sent.
   Q_INVOKABLE QJSValue figures(const QJSValue& control);
+  // Appends every picture the control draws from now on to a file, as raw bottom-up 24-bit B,G,R
+  // pictures of the output size (what its user saw, for checking against the source).
+  Q_INVOKABLE void keepPictures(const QJSValue& control, const QString& path);
   Q_INVOKABLE void print(const QString& a = {}, const QString& b = {}, const QString& c = {},
                          const QString& d = {}, const QString& e = {}, const QString& f = {},
                          const QString& g = {}, const QString& h = {});
@@ -50,6 +53,8 @@ class ScriptHost : public QObject {
   QJSEngine* engine_;
   QStringList args_;
   QWidget form_;
+  // Declared before the controls, so that they go after the controls that write to them.
+  std::vector<std::unique_ptr<class PictureFile>> pictureFiles_;
   std::vector<std::unique_ptr<ControlHandle>> controls_;
   QJSValue modalFn_;
   bool exitRequested_ = false;

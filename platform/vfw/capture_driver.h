@@ -64,6 +64,9 @@ struct TestCameraOptions {
 constexpr const char* kTestCameraName = "Quelvora Test Camera";
 constexpr const char* kTestCameraVersion = "Version: 1.0";
 std::shared_ptr<CaptureDriver> MakeTestCameraDriver(const TestCameraOptions& options = {});
+// The test camera's picture number `frame` (counted from 0 at each stream start) as top-down 24-bit
+// B,G,R rows of width x 3 bytes, so that what a receiver shows can be compared with its source.
+void DrawTestCameraPicture(BYTE* bits, int width, int height, std::uint32_t frame);
 
 // The capture devices of a V4L2 system (the machine's by default), in device-number order.
 std::vector<std::shared_ptr<CaptureDriver>> EnumerateV4l2Drivers(

@@ -56,8 +56,9 @@ class Canvas {
   int width_, height_;
 };
 
-// Draws frame `frame` as a top-down 24-bit picture with rows of width x 3 bytes.
-void DrawPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
+}  // namespace
+
+void DrawTestCameraPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
   Canvas canvas(bits, width, height);
   const int shift = static_cast<int>((frame * 4u) % static_cast<std::uint32_t>(width));
   for (int x = 0; x < width; ++x) {
@@ -86,6 +87,8 @@ void DrawPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
           canvas.Fill(gx + col * scale, top + row * scale, scale, scale, kDigitInk);
   }
 }
+
+namespace {
 
 class TestCameraSession : public CaptureSession {
  public:
@@ -116,7 +119,7 @@ class TestCameraSession : public CaptureSession {
 
   GrabResult Grab(BYTE* bits, const std::atomic<bool>&) override {
     const int w = format_.biWidth, h = format_.biHeight;
-    DrawPicture(scratch_.data(), w, h, frame_++);
+    DrawTestCameraPicture(scratch_.data(), w, h, frame_++);
     ConvertBgr24TopDownToDib(scratch_.data(), static_cast<std::size_t>(w) * 3, w, h, bits,
                              format_.biBitCount);
     return GrabResult::kFrame;

@@ -15,10 +15,10 @@ for i in 0 1 2; do
   for j in 0 1 2; do
     [ "$i" -ne "$j" ] && args+=("peer=${MEMBERS[$j]}@$(netns_ip $((j + 1))):20000")
   done
-  netns_start "${MEMBERS[$i]}" $((SECONDS_CALL + 2)) "${args[@]}"
+  netns_start "${MEMBERS[$i]}" $((SECONDS_CALL + 4)) "${args[@]}"
 done
 netns_ready "${MEMBERS[@]}"
-netns_capture $((SECONDS_CALL + 4))
+netns_capture $((SECONDS_CALL + 5))
 for i in 0 1 2; do
   netns_start "${MEMBERS[$i]}.tx" "$SECONDS_CALL" "send=$(netns_ip $((i + 1))):20000>$GROUP"
 done
@@ -36,6 +36,7 @@ for from in "${MEMBERS[@]}"; do
     netns_expect "frames $to recorded of $from (nine in ten of those sent)" "$got" $((sent * 9 / 10))
     netns_expect "pictures $to drew of $from" "$drawn" 10
     netns_check_recording "$NETNS_OUT/$to-$from.avi" "$got"
+    netns_check_pictures "$NETNS_OUT/$to-$from.avi"
   done
 done
 

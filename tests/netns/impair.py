@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """A faulty link for machines without tc netem: relays UDP datagrams from one port to an address,
-dropping some at random and delaying each by its own random time (which reorders them).
+dropping some at random, repeating some, and delaying each by its own random time (which reorders
+them).
 
-  impair.py LISTEN_IP:PORT TO_IP:PORT LOSS_PERCENT DELAY_MS JITTER_MS SECONDS
+  impair.py LISTEN_IP:PORT TO_IP:PORT LOSS_PERCENT DELAY_MS JITTER_MS SECONDS [DUP_PERCENT [BACK]]
 
 Each datagram is dropped with LOSS_PERCENT % probability, else sent after DELAY_MS +- JITTER_MS
-(uniform), as netem's "loss P% delay D J" does. Prints the datagrams relayed, dropped and
-reordered when it ends.
+(uniform), as netem's "loss P% delay D J" does, and sent a second time (with a delay of its own)
+with DUP_PERCENT % probability. With BACK 1, what TO sends to the relay (key-frame requests) goes
+back, unimpaired, to whoever last sent to the relay; with BACK 0 it is dropped. Prints the datagrams
+relayed, dropped, repeated, reordered and sent back when it ends.
 """
 import heapq
 import random
@@ -24,22 +27,38 @@ def address(text):
 def main():
     listen, to = address(sys.argv[1]), address(sys.argv[2])
     loss, delay, jitter, seconds = (float(a) for a in sys.argv[3:7])
+    dup = float(sys.argv[7]) if len(sys.argv) > 7 else 0.0
+    back = len(sys.argv) > 8 and sys.argv[8] == "1"
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.bind(listen)
     print("impair: ready", flush=True)
-    queue, order, relayed, dropped, reordered, last_sent = [], 0, 0, 0, 0, -1
+    queue, order, relayed, dropped, repeated, reordered, returned, last_sent = [], 0, 0, 0, 0, 0, 0, -1
+    origin = None
     end = time.monotonic() + seconds
+
+    def later(data, n):
+        wait = max(0.0, delay + random.uniform(-jitter, jitter)) / 1000
+        heapq.heappush(queue, (time.monotonic() + wait, n, data))
+
     while time.monotonic() < end:
         now = time.monotonic()
         timeout = max(0.0, min(queue[0][0] - now, 0.05)) if queue else 0.05
         if select.select([sock], [], [], timeout)[0]:
-            data, _ = sock.recvfrom(65536)
+            data, source = sock.recvfrom(65536)
+            if source == to:
+                if back and origin is not None:
+                    sock.sendto(data, origin)
+                    returned += 1
+                continue
+            origin = source
             order += 1
             if random.random() * 100 < loss:
                 dropped += 1
             else:
-                wait = max(0.0, delay + random.uniform(-jitter, jitter)) / 1000
-                heapq.heappush(queue, (time.monotonic() + wait, order, data))
+                later(data, order)
+                if random.random() * 100 < dup:
+                    later(data, order)
+                    repeated += 1
         now = time.monotonic()
         while queue and queue[0][0] <= now:
             _, n, data = heapq.heappop(queue)
@@ -48,7 +67,8 @@ def main():
             last_sent = max(last_sent, n)
             sock.sendto(data, to)
             relayed += 1
-    print("impair: relayed %d dropped %d reordered %d" % (relayed, dropped, reordered), flush=True)
+    print("impair: relayed %d dropped %d repeated %d reordered %d sent back %d"
+          % (relayed, dropped, repeated, reordered, returned), flush=True)
 
 
 if __name__ == "__main__":

@@ -27,6 +27,8 @@ netns_cleanup() {
 netns_init() {
   NETNS_HOST=$1
   NETNS_OUT=$2
+  # The picture checker is built beside the host.
+  NETNS_CHECK=${QV_PICTURE_CHECK:-$(dirname "$NETNS_HOST")/../../tests/tools/qv-picture-check}
   [ "$(id -u)" -eq 0 ] || netns_skip "network namespaces need root (CAP_NET_ADMIN)"
   command -v ip > /dev/null || netns_skip "no ip command (iproute2)"
   command -v ffprobe > /dev/null || netns_skip "no ffprobe"
@@ -154,6 +156,23 @@ netns_check_recording() {
   [ "$errors" -eq 0 ] || { echo "FAIL: FFmpeg reports errors in $file"; exit 1; }
   [ "$frames" = "$expected" ] || { echo "FAIL: $file holds $frames frames, the host recorded $expected"; exit 1; }
   [ "$frames" -gt 0 ] || { echo "FAIL: $file is empty"; exit 1; }
+}
+
+# netns_check_pictures FILE: every frame of a recording is the test camera picture it came from
+# (qv-picture-check, the sender's name band left out); fails on one that is not.
+netns_check_pictures() {
+  local file=$1 raw="$NETNS_OUT/pictures.bgr"
+  ffmpeg -v error -y -i "$file" -vsync passthrough -f rawvideo -pix_fmt bgr24 "$raw"
+  netns_check_raw "$raw" top-down "$(basename "$file")"
+  rm -f "$raw"
+}
+
+# netns_check_raw FILE top-down|bottom-up LABEL: the same for raw CIF pictures (a host's drawn ones
+# are bottom-up).
+netns_check_raw() {
+  local report
+  report=$("$NETNS_CHECK" "$1" 352 288 "$2") || { echo "$report" | head -5; echo "FAIL: wrong pictures in $3"; exit 1; }
+  echo "pictures of $3: ${report%%$'\n'*}"
 }
 
 # netns_expect LABEL VALUE MIN: VALUE >= MIN.

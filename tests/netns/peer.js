@@ -12,14 +12,19 @@
 //   samesocket             sending and receiving share the receive socket (address learning)
 //   announce=IP:PORT/N     once receiving, SendFakeVideo(N) to that address from the receive port
 //   wait=SECONDS           listen this long before announcing (default 2)
+//   keep                   keep every picture drawn in OUT/NAME-drawn.bgr (bottom-up B,G,R, CIF),
+//                          for qv-picture-check
 // A receiver writes OUT/NAME-shows-LABEL.png of each peer while it is shown.
 // The receiver prints "NAME: ready" once its socket is open, and at the end one line per peer with
-// the datagrams received, frames recorded and pictures drawn while it was shown, and the freezes
-// of the drawn pictures (stretches longer than four frame intervals in which datagrams of the shown
-// peer arrive and no picture is drawn).
+// the datagrams received, frames recorded and pictures drawn while it was shown, the freezes of the
+// drawn pictures (stretches longer than four frame intervals in which datagrams of the shown peer
+// arrive and no picture is drawn), the stalls (every stretch between two pictures longer than one
+// and a half frame intervals, which is how long the picture stood after a loss) and the join time
+// (from the first datagram of its share, or the switch to it, to its first picture).
 var out = host.args[0], me = host.args[1], seconds = parseFloat(host.args[2]);
 var frameRate = 15, bandwidth = 250000;
-var opts = {send: null, recv: null, peers: [], sinks: [], forwards: [], same: false, announce: null, wait: 2};
+var opts = {send: null, recv: null, peers: [], sinks: [], forwards: [], same: false, announce: null, wait: 2,
+            keep: false};
 for (var i = 3; i < host.args.length; ++i) {
   var a = host.args[i], eq = a.indexOf("="), key = eq < 0 ? a : a.substring(0, eq), val = a.substring(eq + 1);
   if (key === "send") opts.send = val.split(">").map(parseAddress);
@@ -33,6 +38,7 @@ for (var i = 3; i < host.args.length; ++i) {
     var slash = val.indexOf("/");
     opts.announce = {addr: parseAddress(val.substring(0, slash)), count: parseInt(val.substring(slash + 1))};
   } else if (key === "wait") opts.wait = parseFloat(val);
+  else if (key === "keep") opts.keep = true;
   else throw new Error(me + ": unknown option " + a);
 }
 
@@ -61,6 +67,7 @@ if (opts.recv) {
   });
   opts.forwards.forEach(function (f) { check(rx.Forward(ids[f[0]], ids[f[1]]), "Forward " + f.join(">")); });
   if (opts.peers.length > 0) rx.ShowClient(ids[opts.peers[0].label]);
+  if (opts.keep) host.keepPictures(rx, out + "/" + me + "-drawn.bgr");
   check(rx.RecvVideo(), "RecvVideo failed, error " + rx.GetErrorID());
   print("ready");
 }
@@ -97,7 +104,7 @@ if (opts.announce) {
 // The call: poll the drawn count often enough to time each picture to a few milliseconds.
 var start = Date.now(), end = start + seconds * 1000;
 var slots = Math.max(opts.peers.length, 1), slotMs = seconds * 1000 / slots;
-var draws = [], shownAt = [], lastShown = 0, slot = 0, shot = [];
+var draws = [], shownAt = [], lastShown = 0, slot = 0, shot = [], switchedAt = [start];
 // Per share: when the shown peer's first and last datagrams of the share arrived, so that the time
 // it stays frozen at the start of the call and at the end of its share counts too.
 var firstDatagram = [], lastDatagram = [], lastReceived = 0;
@@ -113,6 +120,7 @@ while (Date.now() < end) {
   if (s !== slot) {
     shownAt[slot] = host.figures(rx).shown;
     slot = s;
+    switchedAt[slot] = now;
     rx.ShowClient(ids[opts.peers[slot].label]);
   }
   if (!shot[slot] && opts.peers.length > 0 && now - start > (slot + 0.8) * slotMs) {
@@ -152,18 +160,38 @@ function freezesOf(share, limitMs) {
   return gaps;
 }
 
+// Every stretch between two pictures of one share longer than limitMs.
+function stallsOf(share, limitMs) {
+  var times = draws.filter(function (d) { return d.slot === share; }).map(function (d) { return d.t; });
+  var gaps = [];
+  for (var d = 1; d < times.length; ++d)
+    if (times[d] - times[d - 1] > limitMs) gaps.push(times[d] - times[d - 1]);
+  return gaps;
+}
+
+// From the share's first datagram (or the switch to it, when its datagrams already flowed) to its
+// first picture; -1 when it had none.
+function joinOf(share) {
+  var times = draws.filter(function (d) { return d.slot === share; }).map(function (d) { return d.t; });
+  if (times.length === 0 || firstDatagram[share] === undefined) return -1;
+  return times[0] - Math.max(firstDatagram[share], switchedAt[share] || start);
+}
+
+function median(sorted) { return sorted.length ? sorted[Math.floor(sorted.length / 2)] : 0; }
+
 var fTx = tx ? host.figures(tx) : null;
 if (tx) {
   tx.StopSend();
   tx.CloseCapture();
   print("frames captured", fTx.captured, "frames sent", fTx.sent, "bit rate",
-        Math.round(fTx.bytesSent * 8 / seconds), "bit/s");
+        Math.round(fTx.bytesSent * 8 / seconds), "bit/s", "key_frames_answered", fTx.keyFramesAnswered);
 }
 if (rx) {
   shownAt[slot] = host.figures(rx).shown;
   var f = host.figures(rx);
   rx.StopRecv();
-  print("datagrams received", f.received, "pictures drawn", f.shown, "frames recorded", f.recorded);
+  print("datagrams received", f.received, "pictures drawn", f.shown, "frames recorded", f.recorded,
+        "frames refused", f.refused, "key_frames_asked", f.keyFramesAsked);
   var freezeMs = 4 * 1000 / frameRate;
   for (var k = 0; k < f.clients.length; ++k) {
     var c = f.clients[k], pi = -1;
@@ -173,10 +201,15 @@ if (rx) {
       var gaps = freezesOf(pi, freezeMs);
       gaps.sort(function (x, y) { return x - y; });
       var total = gaps.reduce(function (x, y) { return x + y; }, 0);
+      var stalls = stallsOf(pi, 1.5 * 1000 / frameRate);
+      stalls.sort(function (x, y) { return x - y; });
       line = line.concat(["drawn", shownAt[pi] - (pi > 0 ? shownAt[pi - 1] : 0), "freezes", gaps.length,
                           "frozen_ms", total, "longest_ms", gaps.length ? gaps[gaps.length - 1] : 0,
-                          "median_ms", gaps.length ? gaps[Math.floor(gaps.length / 2)] : 0]);
+                          "median_ms", median(gaps), "stalls", stalls.length, "stall_median_ms", median(stalls),
+                          "stall_longest_ms", stalls.length ? stalls[stalls.length - 1] : 0,
+                          "join_ms", joinOf(pi)]);
       if (gaps.length) print("freezes of", c.name, "ms:", gaps.join(" "));
+      if (stalls.length) print("stalls of", c.name, "ms:", stalls.join(" "));
     }
     print.apply(null, line);
   }

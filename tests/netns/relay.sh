@@ -28,6 +28,7 @@ got=$(netns_figure ray recorded amy)
 echo "amy -> ray: frames sent $sent, datagrams $relayed, frames recorded $got"
 netns_expect "frames ray recorded of amy (nine in ten of those sent)" "$got" $((sent * 9 / 10))
 netns_check_recording "$NETNS_OUT/ray-amy.avi" "$got"
+netns_check_pictures "$NETNS_OUT/ray-amy.avi"
 for to in bea cal; do
   datagrams=$(netns_figure "$to" datagrams ray)
   got=$(netns_figure "$to" recorded ray)
@@ -36,6 +37,7 @@ for to in bea cal; do
   netns_expect "frames $to recorded of amy through ray (nine in ten of those sent)" "$got" $((sent * 9 / 10))
   netns_expect "pictures $to drew" "$(netns_figure "$to" drawn ray)" 30
   netns_check_recording "$NETNS_OUT/$to-ray.avi" "$got"
+  netns_check_pictures "$NETNS_OUT/$to-ray.avi"
 done
 # On the switch: every datagram Ray relays is one Amy sent him, byte for byte (the whole UDP
 # payloads compared as tshark shows them).

@@ -26,4 +26,5 @@ grep -q "^viv: before announcing: datagrams received 0 " "$NETNS_OUT/viv.log" ||
 netns_expect "frames viv recorded of sol" "$got" 30
 netns_expect "pictures viv drew of sol" "$drawn" 30
 netns_check_recording "$NETNS_OUT/viv-sol.avi" "$got"
+netns_check_pictures "$NETNS_OUT/viv-sol.avi"
 echo "PASS"
