@@ -348,3 +348,43 @@ TEST_F(ReceivingControl, TheFullScreenViewGetsThePicturesWhileItIsOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ReceivingControl, OnlyTimer100001IsTheReceiveLoop) {
+  // An idle control: a stray timer message arms nothing.
+  SendMessage(ctrl->GetSafeHwnd(), WM_TIMER, 7, 0);
+  EXPECT_FALSE(ctrl->KillTimer(kRecvTimerID));
+  // A receiving control: another timer's message reads nothing; the receive loop's does.
+  ASSERT_TRUE(ctrl->RecvVideo());
+  ASSERT_TRUE(ctrl->KillTimer(kRecvTimerID));
+  const auto stream = test_stream::EncodeStream(176, 144, 1);
+  SendFrame(stream[0], 1);
+  SendMessage(ctrl->GetSafeHwnd(), WM_TIMER, 7, 0);
+  EXPECT_EQ(ctrl->m_nDatagramsReceived, 0u);
+  EXPECT_FALSE(ctrl->KillTimer(kRecvTimerID));
+  Tick(*ctrl);
+  EXPECT_GT(ctrl->m_nDatagramsReceived, 0u);
+  EXPECT_TRUE(ctrl->KillTimer(kRecvTimerID));
+}
+
+// However many controls of the process receive, one round of their ticks reads for no longer than
+// one control's tick alone would.
+TEST_F(ReceivingControl, ReceivingControlsShareOneDrainBudget) {
+  ASSERT_TRUE(ctrl->RecvVideo());
+  std::vector<std::unique_ptr<CQuelvoraCtrl>> others;
+  for (int i = 0; i < 9; ++i) {
+    USHORT otherPort;
+    others.push_back(MakeControl(&otherPort));
+    ASSERT_TRUE(others.back()->RecvVideo());
+  }
+  EXPECT_EQ(TheReceiveTickCounters().DrainBudgetMs(), kRecvDrainBudgetMs / 10);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(others[i]->StopRecv());
+  EXPECT_EQ(TheReceiveTickCounters().DrainBudgetMs(), kRecvDrainBudgetMs / 6);
+  others.clear();  // destroyed while receiving
+  EXPECT_EQ(TheReceiveTickCounters().DrainBudgetMs(), kRecvDrainBudgetMs);
+  ASSERT_TRUE(ctrl->StopRecv());
+  EXPECT_EQ(TheReceiveTickCounters().DrainBudgetMs(), kRecvDrainBudgetMs);
+}
+
+}  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Calls over a faulty link: Alice sends to Bob through a link that loses 0%, 1% or 5% of the
 # datagrams towards Bob; with netem and the relay also with 20 ms of jitter (which reorders the
-# pieces of a frame) and, with the relay, 2% of the datagrams repeated. Bob shows and records Alice
+# pieces of a frame) and, with the relay, 2% of the datagrams repeated (and once 5% repeated alone). Bob shows and records Alice
 # and keeps every picture he drew. Every picture drawn and every frame recorded is compared with
 # the test camera's picture it came from: on a link that loses or repeats datagrams none may be
 # wrong. Reordering can swap two pieces of a frame in a way this wire cannot show (it carries no
@@ -38,8 +38,12 @@ command -v nft > /dev/null || [ "$MODE" = relay ] || netns_skip "no nft (nftable
 netns_host alice 1
 netns_host bob 2
 A=$(netns_ip 1) B=$(netns_ip 2)
-JITTER=0
-[ "$MODE" = nft ] || JITTER=20
+# The runs: loss %, requests answered, jitter ms, repeated %.
+case "$MODE" in
+  nft) RUNS=("0 yes 0 0" "1 yes 0 0" "5 yes 0 0" "1 no 0 0" "5 no 0 0") ;;
+  netem) RUNS=("0 yes 20 0" "1 yes 20 0" "5 yes 20 0" "1 no 20 0" "5 no 20 0") ;;
+  relay) RUNS=("0 yes 0 5" "0 yes 20 2" "1 yes 20 2" "5 yes 20 2" "5 no 20 2") ;;
+esac
 
 # impair PERCENT PORT: the fault towards Bob's receive port; prints nothing.
 impair() {
@@ -47,7 +51,7 @@ impair() {
     return
   elif [ "$MODE" = netem ]; then
     tc -n "$SW" qdisc del dev bob root 2> /dev/null || true
-    [ "$1" = 0 ] || tc -n "$SW" qdisc add dev bob root netem loss "$1%" delay 20ms 20ms
+    tc -n "$SW" qdisc add dev bob root netem loss "$1%" delay 20ms 20ms
   else
     ip netns exec "$NETNS_RUN-bob" nft delete table inet qvloss 2> /dev/null || true
     [ "$1" = 0 ] && return
@@ -101,9 +105,9 @@ wrong() {
 
 SUMMARY=()
 run=0
-for spec in "0 yes" "1 yes" "5 yes" "1 no" "5 no"; do
+for spec in "${RUNS[@]}"; do
   set -- $spec
-  level=$1 answered=$2
+  level=$1 answered=$2 jitter=$3 repeat=$4
   run=$((run + 1))
   port=$((20000 + run * 100))
   impair "$level" "$port"
@@ -112,7 +116,7 @@ for spec in "0 yes" "1 yes" "5 yes" "1 no" "5 no"; do
   [ "$level" = 0 ] && seconds=6
   if [ "$MODE" = relay ]; then
     # Alice sends to the relay beside Bob; Bob knows her by the relay's address.
-    jitter=$JITTER repeat=2 back=0
+    back=0
     [ "$answered" = yes ] && back=1
     rm -f "$NETNS_OUT/impair.log"
     ip netns exec "$NETNS_RUN-bob" python3 "$NETNS_DIR/impair.py" "$B:$((port + 7))" "$B:$port" \
@@ -147,7 +151,7 @@ for spec in "0 yes" "1 yes" "5 yes" "1 no" "5 no"; do
   stalls=$(netns_figure bob stalls alice)
   stall_median=$(netns_figure bob stall_median_ms alice)
   stall_longest=$(netns_figure bob stall_longest_ms alice)
-  recording="$NETNS_OUT/bob-alice-$level-$answered.avi"
+  recording="$NETNS_OUT/bob-alice-$run.avi"
   mv "$NETNS_OUT/bob-alice.avi" "$recording"
   wrong_recorded=0 wrong_drawn=0
   # With jitter and no key frame answered, a lossy call can leave nothing to check.
@@ -158,15 +162,15 @@ for spec in "0 yes" "1 yes" "5 yes" "1 no" "5 no"; do
   fi
   [ "$drawn" -eq 0 ] || wrong_drawn=$(wrong "$NETNS_OUT/bob-drawn.bgr" bottom-up)
   [ "$wrong_recorded$wrong_drawn" = 00 ] && rm -f "$NETNS_OUT/recorded.bgr" "$NETNS_OUT/bob-drawn.bgr"
-  line="loss $level% ($MODE, jitter $JITTER ms, requests answered: $answered): frames sent $sent, datagrams dropped $lost,"
+  line="loss $level% ($MODE, jitter $jitter ms, $repeat% repeated, requests answered: $answered): frames sent $sent, datagrams dropped $lost,"
   line+=" pictures drawn $drawn ($((drawn * 100 / sent))%), frames recorded $got ($((got * 100 / sent))%),"
   line+=" wrong pictures drawn $wrong_drawn, recorded $wrong_recorded, frames refused $refused,"
   line+=" stalls $stalls (median $stall_median ms, longest $stall_longest ms),"
   line+=" key frames asked $asked, made for requests $answered_frames"
   echo "$line"
   SUMMARY+=("$line")
-  if [ "$JITTER" = 0 ]; then
-    # Loss alone: not one wrong picture.
+  if [ "$jitter" = 0 ]; then
+    # Loss and repeats alone: not one wrong picture.
     [ "$wrong_drawn" = 0 ] || { echo "FAIL: $wrong_drawn wrong pictures drawn"; exit 1; }
     [ "$wrong_recorded" = 0 ] || { echo "FAIL: $wrong_recorded wrong frames recorded"; exit 1; }
     netns_expect "pictures drawn at $level% loss" "$drawn" 15
@@ -178,7 +182,7 @@ for spec in "0 yes" "1 yes" "5 yes" "1 no" "5 no"; do
       { echo "FAIL: $wrong_drawn + $wrong_recorded wrong pictures slipped through, more than $limit"; exit 1; }
   fi
   [ "$level" = 0 ] || netns_expect "datagrams dropped at $level% loss" "$lost" 1
-  [ "$level" = 0 ] || [ "$JITTER" != 0 ] || [ "$answered" = no ] || netns_expect "key frames made for requests" "$answered_frames" 1
+  [ "$level" = 0 ] || [ "$jitter" != 0 ] || [ "$answered" = no ] || netns_expect "key frames made for requests" "$answered_frames" 1
 done
 printf '%s\n' "${SUMMARY[@]}"
 echo "PASS"
