@@ -1,7 +1,5 @@
 #include "net/key_frame_requests.h"
 
-#include <algorithm>
-
 #include "platform/winsock/winsock.h"
 
 KeyFrameRequester::Target* KeyFrameRequester::Find(ULONG ulAddress, USHORT usPort, int nPath) {
@@ -47,19 +45,6 @@ void KeyFrameRequester::Waiting(ULONG ulAddress, USHORT usPort, int nPath, bool 
   target->lastHeardMs = nowMs;
   if (bKeyFrameArriving && !TimeReached(target->nextAskMs, nowMs + kKeyFrameArrivingGraceMs))
     target->nextAskMs = nowMs + kKeyFrameArrivingGraceMs;
-}
-
-bool KeyFrameRequester::TakeAllowance(std::uint32_t nowMs) {
-  if (m_bAllowanceStarted) {
-    const std::uint64_t refill = static_cast<std::uint64_t>(nowMs - m_allowanceMs) * kKeyFrameAsksPerSecond;
-    m_nAllowanceMilli = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(m_nAllowanceMilli + refill, kKeyFrameAsksPerSecond * 1000));
-  }
-  m_bAllowanceStarted = true;
-  m_allowanceMs = nowMs;
-  if (m_nAllowanceMilli < 1000) return false;
-  m_nAllowanceMilli -= 1000;
-  return true;
 }
 
 void KeyFrameRequester::Satisfied(ULONG ulAddress, USHORT usPort, int nPath) {

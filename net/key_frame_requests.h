@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "net/endpoint.h"
+#include "net/rate_allowance.h"
 #include "platform/kernel/windef.h"
 
 // The first repeat of a request comes this long after the first request; each one after doubles
@@ -73,14 +74,10 @@ class KeyFrameRequester {
   // Whether a target before index `before` asked the same sender at `nowMs`.
   bool AskedAlready(const Target& target, std::size_t before, std::uint32_t nowMs) const;
   Target& Take(std::uint32_t nowMs);
-  // One request's worth of the control's allowance, refilled at kKeyFrameAsksPerSecond.
-  bool TakeAllowance(std::uint32_t nowMs);
 
   std::array<Target, kTargets> m_targets{};
   std::uint64_t m_nSent = 0;
-  std::uint32_t m_nAllowanceMilli = kKeyFrameAsksPerSecond * 1000;  // thousandths of a request
-  std::uint32_t m_allowanceMs = 0;
-  bool m_bAllowanceStarted = false;
+  RateAllowance m_allowance{kKeyFrameAsksPerSecond, kKeyFrameAsksPerSecond};
 };
 
 template <typename Send>
@@ -94,7 +91,7 @@ void KeyFrameRequester::SendDue(std::uint32_t nowMs, Send&& send) {
     }
     if (!TimeReached(nowMs, target.nextAskMs)) continue;
     if (!AskedAlready(target, i, nowMs)) {
-      if (!TakeAllowance(nowMs)) return;
+      if (!m_allowance.Take(nowMs)) return;
       send(target.ulAddress, target.usPort);
       ++m_nSent;
     }

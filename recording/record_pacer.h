@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "net/rate_allowance.h"
+
 constexpr int kMaxRecordedFramesPerSecond = 30;
 // Frames taken back to back before the rate applies.
 constexpr int kRecordBurstFrames = 8;
@@ -24,11 +26,8 @@ class RecordPacer {
   std::uint32_t GapBefore(std::uint32_t skipped, std::uint32_t nowMs) const;
 
   // Whether a frame may take a position at `nowMs`; taking it counts against the rate.
-  bool TakePosition(std::uint32_t nowMs);
+  bool TakePosition(std::uint32_t nowMs) { return m_positions.Take(nowMs); }
 
  private:
-  bool m_bStarted = false;
-  std::uint32_t m_lastMs = 0;
-  // Frames that may still be taken at once, in thousandths of a frame.
-  std::uint32_t m_nMilliFrames = kRecordBurstFrames * 1000;
+  RateAllowance m_positions{kMaxRecordedFramesPerSecond, kRecordBurstFrames};
 };

@@ -77,6 +77,21 @@ std::string Output(const std::string& command) {
   return out;
 }
 
+// The datagrams in a capture file, read by tshark as `protocol` on their port: the fields asked
+// for, a line per datagram; empty when tshark could not run.
+std::string Dissect(const std::vector<Received>& datagrams, USHORT port, const std::string& protocol,
+                    const std::string& fields) {
+  const char* tmp = std::getenv("QV_TEST_TMP");
+  const std::filesystem::path dir = tmp ? tmp : std::filesystem::temp_directory_path().string();
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path capture = dir / (protocol + "-" + std::to_string(getpid()) + ".pcap");
+  WriteCapture(capture, datagrams, port);
+  const std::string out = Output("tshark -r '" + capture.string() + "' -d udp.port==" + std::to_string(port) +
+                                 "," + protocol + " -T fields " + fields + " 2>/dev/null");
+  std::filesystem::remove(capture);
+  return out;
+}
+
 using RtpDissectorTest = WinsockTest;
 
 TEST_F(RtpDissectorTest, TsharkReadsOurHeadersAsRtp) {
@@ -102,17 +117,8 @@ TEST_F(RtpDissectorTest, TsharkReadsOurHeadersAsRtp) {
   closesocket(sender);
   closesocket(receiver);
 
-  const char* tmp = std::getenv("QV_TEST_TMP");
-  const std::filesystem::path dir = tmp ? tmp : std::filesystem::temp_directory_path().string();
-  std::filesystem::create_directories(dir);
-  const std::filesystem::path capture = dir / ("rtp-" + std::to_string(getpid()) + ".pcap");
-  WriteCapture(capture, got, port);
-
-  const std::string fields =
-      Output("tshark -r '" + capture.string() + "' -d udp.port==" + std::to_string(port) +
-             ",rtp -T fields -e rtp.version -e rtp.marker -e rtp.p_type -e rtp.seq"
-             " -e rtp.timestamp -e rtp.cc 2>/dev/null");
-  std::filesystem::remove(capture);
+  const std::string fields = Dissect(got, port, "rtp",
+                                    "-e rtp.version -e rtp.marker -e rtp.p_type -e rtp.seq -e rtp.timestamp -e rtp.cc");
   if (fields.empty()) GTEST_SKIP() << "tshark could not run";
 
   std::istringstream lines(fields);
@@ -142,16 +148,9 @@ TEST_F(RtpDissectorTest, TsharkReadsTheKeyFrameRequestAsAPictureLossIndication) 
   closesocket(sender);
   closesocket(receiver);
 
-  const char* tmp = std::getenv("QV_TEST_TMP");
-  const std::filesystem::path dir = tmp ? tmp : std::filesystem::temp_directory_path().string();
-  std::filesystem::create_directories(dir);
-  const std::filesystem::path capture = dir / ("rtcp-" + std::to_string(getpid()) + ".pcap");
-  WriteCapture(capture, got, port);
-  const std::string fields =
-      Output("tshark -r '" + capture.string() + "' -d udp.port==" + std::to_string(port) +
-             ",rtcp -T fields -e rtcp.version -e rtcp.pt -e rtcp.psfb.fmt -e rtcp.length -e rtcp.senderssrc"
-             " -e rtcp.mediassrc -e _ws.expert.message 2>/dev/null");
-  std::filesystem::remove(capture);
+  const std::string fields = Dissect(got, port, "rtcp",
+                                    "-e rtcp.version -e rtcp.pt -e rtcp.psfb.fmt -e rtcp.length -e rtcp.senderssrc"
+                                    " -e rtcp.mediassrc -e _ws.expert.message");
   if (fields.empty()) GTEST_SKIP() << "tshark could not run";
   // Version 2, payload-specific feedback, picture loss indication, two words, the requester's
   // identifier as its keep-alives carry it (bytes 04 03 02 01), no complaint from the dissector.
