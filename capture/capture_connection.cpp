@@ -74,6 +74,10 @@ BOOL CQuelvoraCtrl::InitCapture(short DeviceType) {
   CAPDRIVERCAPS caps{};
   if (capDriverGetCaps(m_hCapWnd, &caps, sizeof caps) && caps.fHasOverlay) capOverlay(m_hCapWnd, TRUE);
 
+  // Told on the UI thread when the camera goes away; the callbacks find the control in the user data.
+  capSetUserData(m_hCapWnd, reinterpret_cast<LPARAM>(this));
+  capSetCallbackOnError(m_hCapWnd, &CQuelvoraCtrl::CaptureErrorCallback);
+
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   const PacketFields counters = DrawHeaderCounters();
   m_headerCounters.Seed(counters.sequence, counters.timestamp, counters.sourceId);

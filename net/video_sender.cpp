@@ -90,7 +90,19 @@ BOOL CQuelvoraCtrl::StartSending() {
     std::lock_guard<std::mutex> lock(m_csSettings);
     m_bSending = 1;
   }
-  capCaptureSequenceNoFile(m_hCapWnd);
+  if (!capCaptureSequenceNoFile(m_hCapWnd)) {
+    // The camera does not stream (gone, or short of bus bandwidth): nothing would ever be sent.
+    {
+      std::lock_guard<std::mutex> lock(m_csSettings);
+      m_bSending = 0;
+    }
+    capSetCallbackOnVideoStream(m_hCapWnd, nullptr);
+    ReleaseSendResources();
+    if (m_bShowErrorDialog)
+      MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
+                  MB_OK | MB_ICONHAND);
+    return FALSE;
+  }
   return TRUE;
 }
 
