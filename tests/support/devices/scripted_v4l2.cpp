@@ -466,6 +466,7 @@ class ScriptedV4l2Device : public V4l2Device {
       out.timestamp.tv_usec =
           static_cast<suseconds_t>(std::chrono::duration_cast<std::chrono::microseconds>(sinceBoot - seconds).count());
       ++s.record.framesDequeued;
+      s.record.lastFrameDequeued = b.frame;
       s.UpdateReadable();
       return 0;
     }

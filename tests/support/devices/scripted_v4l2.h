@@ -82,6 +82,7 @@ class ScriptedV4l2System : public V4l2System {
     std::uint64_t framesProduced = 0;  // frames the camera took, dropped ones included
     std::uint64_t framesDropped = 0;   // taken while no buffer was queued
     std::uint64_t framesDequeued = 0;  // handed to the reader
+    std::uint64_t lastFrameDequeued = 0;
     std::uint64_t streamOns = 0, streamOffs = 0;
     std::uint32_t buffersRequested = 0;                                    // last REQBUFS with a count
     std::uint32_t setWidth = 0, setHeight = 0, setPixelFormat = 0;         // last VIDIOC_S_FMT result
