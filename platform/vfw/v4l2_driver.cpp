@@ -14,14 +14,6 @@
 
 namespace {
 
-int Xioctl(V4l2Device& device, unsigned long request, void* arg) {
-  int r;
-  do {
-    r = device.Ioctl(request, arg);
-  } while (r < 0 && errno == EINTR);
-  return r;
-}
-
 std::uint32_t DeviceCaps(const v4l2_capability& cap) {
   return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
 }
@@ -56,11 +48,11 @@ class V4l2Driver : public CaptureDriver {
       return nullptr;
     }
     v4l2_capability cap{};
-    if (Xioctl(*device, VIDIOC_QUERYCAP, &cap) < 0 || !CanCapture(cap)) return nullptr;
+    if (XIoctl(*device, VIDIOC_QUERYCAP, &cap) < 0 || !CanCapture(cap)) return nullptr;
     // Claimed at the camera's current size; InitCapture sets the size it wants next.
     v4l2_format current{};
     current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(*device, VIDIOC_G_FMT, &current) < 0) return nullptr;
+    if (XIoctl(*device, VIDIOC_G_FMT, &current) < 0) return nullptr;
     return ClaimV4l2Device(std::move(device), label, static_cast<int>(current.fmt.pix.width),
                            static_cast<int>(current.fmt.pix.height));
   }

@@ -72,4 +72,12 @@ class LibV4l2System : public V4l2System {
 
 }  // namespace
 
+int XIoctl(V4l2Device& device, unsigned long request, void* arg) {
+  int r;
+  do {
+    r = device.Ioctl(request, arg);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
 std::shared_ptr<V4l2System> MakeLibV4l2System() { return std::make_shared<LibV4l2System>(); }

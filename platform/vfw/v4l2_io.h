@@ -24,6 +24,9 @@ class V4l2Device {
   virtual int PollFd() const = 0;
 };
 
+// An ioctl on the device, tried again while a signal interrupts it.
+int XIoctl(V4l2Device& device, unsigned long request, void* arg);
+
 class V4l2System {
  public:
   virtual ~V4l2System() = default;

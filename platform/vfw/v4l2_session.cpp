@@ -27,14 +27,6 @@ constexpr unsigned kBufferCount = 4;
 // (a queue in an error state fails every read at once).
 constexpr int kFailedReadsUntilGone = 30;
 
-int Xioctl(V4l2Device& device, unsigned long request, void* arg) {
-  int r;
-  do {
-    r = device.Ioctl(request, arg);
-  } while (r < 0 && errno == EINTR);
-  return r;
-}
-
 class V4l2Session : public CaptureSession {
  public:
   V4l2Session(std::unique_ptr<V4l2Device> device, std::string label)
@@ -50,7 +42,7 @@ class V4l2Session : public CaptureSession {
     fmt.fmt.pix.height = static_cast<__u32>(height);
     fmt.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
     fmt.fmt.pix.field = V4L2_FIELD_ANY;
-    if (Xioctl(*device_, VIDIOC_S_FMT, &fmt) < 0) return false;
+    if (XIoctl(*device_, VIDIOC_S_FMT, &fmt) < 0) return false;
     if (fmt.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24) {
       errno = EINVAL;
       return false;
@@ -62,14 +54,14 @@ class V4l2Session : public CaptureSession {
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (Xioctl(*device_, VIDIOC_REQBUFS, &request) < 0) return false;
+    if (XIoctl(*device_, VIDIOC_REQBUFS, &request) < 0) return false;
     requested_ = true;
     for (__u32 i = 0; i < request.count; ++i) {
       v4l2_buffer b{};
       b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       b.memory = V4L2_MEMORY_MMAP;
       b.index = i;
-      if (Xioctl(*device_, VIDIOC_QUERYBUF, &b) < 0) return false;
+      if (XIoctl(*device_, VIDIOC_QUERYBUF, &b) < 0) return false;
       void* start = device_->Mmap(b.length, static_cast<off_t>(b.m.offset));
       if (!start) return false;
       buffers_.push_back({static_cast<const BYTE*>(start), b.length});
@@ -102,7 +94,7 @@ class V4l2Session : public CaptureSession {
     tried.fmt.pix.height = static_cast<__u32>(format.biHeight);
     tried.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
     tried.fmt.pix.field = V4L2_FIELD_ANY;
-    if (Xioctl(*device_, VIDIOC_TRY_FMT, &tried) < 0 || tried.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 ||
+    if (XIoctl(*device_, VIDIOC_TRY_FMT, &tried) < 0 || tried.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 ||
         tried.fmt.pix.width == 0 || tried.fmt.pix.height == 0)
       return false;
     if (tried.fmt.pix.width != camera_.width || tried.fmt.pix.height != camera_.height) {
@@ -127,13 +119,13 @@ class V4l2Session : public CaptureSession {
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     parm.parm.capture.timeperframe.numerator = microSecPerFrame;
     parm.parm.capture.timeperframe.denominator = 1000000;
-    Xioctl(*device_, VIDIOC_S_PARM, &parm);
+    XIoctl(*device_, VIDIOC_S_PARM, &parm);
 
     for (unsigned i = 0; i < buffers_.size(); ++i) {
       if (!Queue(i)) return Refused("does not take its buffers");
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(*device_, VIDIOC_STREAMON, &type) < 0) return Refused("does not start streaming");
+    if (XIoctl(*device_, VIDIOC_STREAMON, &type) < 0) return Refused("does not start streaming");
     failedReads_ = 0;
     return true;
   }
@@ -153,7 +145,7 @@ class V4l2Session : public CaptureSession {
 
   void Stop() override {
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    Xioctl(*device_, VIDIOC_STREAMOFF, &type);
+    XIoctl(*device_, VIDIOC_STREAMOFF, &type);
   }
 
  private:
@@ -169,7 +161,7 @@ class V4l2Session : public CaptureSession {
       v4l2_requestbuffers none{};
       none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       none.memory = V4L2_MEMORY_MMAP;
-      Xioctl(*device_, VIDIOC_REQBUFS, &none);
+      XIoctl(*device_, VIDIOC_REQBUFS, &none);
       requested_ = false;
     }
   }
@@ -179,14 +171,14 @@ class V4l2Session : public CaptureSession {
     b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     b.memory = V4L2_MEMORY_MMAP;
     b.index = index;
-    return Xioctl(*device_, VIDIOC_QBUF, &b) == 0;
+    return XIoctl(*device_, VIDIOC_QBUF, &b) == 0;
   }
 
   bool Refused(const char* what) {
     const int error = errno;
     Report(ClassifyCaptureErrno(error) == CaptureErrno::kGone ? "is gone" : what, error);
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    Xioctl(*device_, VIDIOC_STREAMOFF, &type);  // gives back the buffers queued so far
+    XIoctl(*device_, VIDIOC_STREAMOFF, &type);  // gives back the buffers queued so far
     return false;
   }
 
@@ -203,7 +195,7 @@ class V4l2Session : public CaptureSession {
   // EIO may be a frame libv4l2 could not convert or a device that went away; the device tells.
   bool DeviceGone() {
     v4l2_capability cap{};
-    return Xioctl(*device_, VIDIOC_QUERYCAP, &cap) < 0 && ClassifyCaptureErrno(errno) == CaptureErrno::kGone;
+    return XIoctl(*device_, VIDIOC_QUERYCAP, &cap) < 0 && ClassifyCaptureErrno(errno) == CaptureErrno::kGone;
   }
 
   // One more read that gave no frame; true when that makes the camera count as gone.
@@ -218,7 +210,7 @@ class V4l2Session : public CaptureSession {
       v4l2_buffer b{};
       b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       b.memory = V4L2_MEMORY_MMAP;
-      if (Xioctl(*device_, VIDIOC_DQBUF, &b) == 0) {
+      if (XIoctl(*device_, VIDIOC_DQBUF, &b) == 0) {
         if ((b.flags & V4L2_BUF_FLAG_ERROR) || b.bytesused < needed || b.index >= buffers_.size()) {
           skipped = true;  // a damaged or short frame
           if ((!Queue(b.index) && ClassifyCaptureErrno(errno) == CaptureErrno::kGone) || FailedRead())

@@ -286,6 +286,14 @@ namespace {
 
 using State = ScriptedV4l2System::State;
 
+// Changes a camera's state, when there is such a camera.
+template <typename Change>
+void Locked(const std::shared_ptr<State>& state, Change change) {
+  if (!state) return;
+  std::lock_guard<std::mutex> lock(state->mutex);
+  change(*state);
+}
+
 void FillCapability(const ScriptedV4l2Camera& camera, v4l2_capability* cap) {
   *cap = v4l2_capability{};
   std::strncpy(reinterpret_cast<char*>(cap->driver), camera.driver.c_str(), sizeof(cap->driver) - 1);
@@ -545,39 +553,26 @@ void ScriptedV4l2System::Unplug(const std::string& path) {
 }
 
 void ScriptedV4l2System::SetBusy(const std::string& path, bool busy) {
-  if (std::shared_ptr<State> s = Find(path)) {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->busyElsewhere = busy;
-  }
+  Locked(Find(path), [&](State& s) { s.busyElsewhere = busy; });
 }
 
 void ScriptedV4l2System::SetStreamOnError(const std::string& path, int error) {
-  if (std::shared_ptr<State> s = Find(path)) {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->streamOnError = error;
-  }
+  Locked(Find(path), [&](State& s) { s.streamOnError = error; });
 }
 
 void ScriptedV4l2System::FailDequeues(const std::string& path, int count, int error) {
-  if (std::shared_ptr<State> s = Find(path)) {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->failDequeues = count;
-    s->failDequeueError = error;
-  }
+  Locked(Find(path), [&](State& s) {
+    s.failDequeues = count;
+    s.failDequeueError = error;
+  });
 }
 
 void ScriptedV4l2System::CorruptFrames(const std::string& path, int count) {
-  if (std::shared_ptr<State> s = Find(path)) {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->corruptFrames = count;
-  }
+  Locked(Find(path), [&](State& s) { s.corruptFrames = count; });
 }
 
 void ScriptedV4l2System::SetStalled(const std::string& path, bool stalled) {
-  if (std::shared_ptr<State> s = Find(path)) {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->stalled = stalled;
-  }
+  Locked(Find(path), [&](State& s) { s.stalled = stalled; });
 }
 
 void ScriptedV4l2System::PushFrames(const std::string& path, int count) {
