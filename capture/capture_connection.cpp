@@ -42,9 +42,7 @@ BOOL CQuelvoraCtrl::InitCapture(short DeviceType) {
 
   if (!m_hCapWnd || !capDriverConnect(m_hCapWnd, driverIndex)) {
     m_nErrorID = ERR_CONNECT_DRIVER_FAILED;
-    if (m_bShowErrorDialog)
-      MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
-                  MB_OK | MB_ICONHAND);
+    ShowConnectFailureBox();
     DestroyCaptureWindow(m_hCapWnd);
     return FALSE;
   }
@@ -98,6 +96,12 @@ BOOL CQuelvoraCtrl::CloseCapture() {
   }
   m_bCaptureOpen = 0;
   return TRUE;
+}
+
+void CQuelvoraCtrl::ShowConnectFailureBox() {
+  if (m_bShowErrorDialog)
+    MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
+                MB_OK | MB_ICONHAND);
 }
 
 BOOL CQuelvoraCtrl::HaveVideoCapture() {

@@ -1,7 +1,5 @@
 // A camera that goes away while capture is open: unplugged, or failing every read.
-#include "control/error_table.h"
 #include "control/quelvora_ctrl.h"
-#include "platform/ui/msgbox.h"
 
 LRESULT CQuelvoraCtrl::CaptureErrorCallback(HWND hWnd, int nID, LPCSTR) {
   if (nID != IDS_CAP_DRIVER_ERROR || !IsWindow(hWnd)) return TRUE;
@@ -13,7 +11,5 @@ LRESULT CQuelvoraCtrl::CaptureErrorCallback(HWND hWnd, int nID, LPCSTR) {
 // back, connects it again.
 void CQuelvoraCtrl::OnCaptureLost() {
   if (m_bSending) StopSending();
-  if (m_bShowErrorDialog)
-    MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
-                MB_OK | MB_ICONHAND);
+  ShowConnectFailureBox();
 }

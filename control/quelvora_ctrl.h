@@ -167,6 +167,8 @@ class CQuelvoraCtrl : public COleControl {
   // connect-failure box shows when error dialogs are on.
   static LRESULT CaptureErrorCallback(HWND hWnd, int nID, LPCSTR lpsz);
   void OnCaptureLost();
+  // The connect-failure box, owned by the control window, when error dialogs are on.
+  void ShowConnectFailureBox();
   // The video-stream callback the send start registers: gate, copy, name overlay, flip, send.
   static LRESULT FrameCallback(HWND hWnd, LPVIDEOHDR lpVHdr);
   LRESULT OnCapturedFrame(const VIDEOHDR& header);

@@ -98,9 +98,7 @@ BOOL CQuelvoraCtrl::StartSending() {
     }
     capSetCallbackOnVideoStream(m_hCapWnd, nullptr);
     ReleaseSendResources();
-    if (m_bShowErrorDialog)
-      MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
-                  MB_OK | MB_ICONHAND);
+    ShowConnectFailureBox();
     return FALSE;
   }
   return TRUE;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -186,6 +187,7 @@ class CCaptureWindow : public CWnd {
     PaintPicture();
     lostText_ = "The video capture device \"" + (driver_ ? driver_->Name() : std::string()) +
                 "\" was removed or stopped working.";
+    // Last: the callback may run a modal loop in which the window is destroyed and reaped.
     if (errorCallback_) errorCallback_(m_hWnd, IDS_CAP_DRIVER_ERROR, lostText_.c_str());
   }
 
@@ -316,7 +318,8 @@ class CCaptureWindow : public CWnd {
     running_.store(true);
     mode_ = mode;
     const BITMAPINFOHEADER format = session_->Format();
-    thread_ = std::thread([this, mode, format, hwnd = m_hWnd] { Grab(mode, format, hwnd); });
+    const Clock::time_point start = Clock::now();  // frame times count from here
+    thread_ = std::thread([this, mode, format, start, hwnd = m_hWnd] { Grab(mode, format, start, hwnd); });
   }
 
   void StopGrabber() {
@@ -330,10 +333,9 @@ class CCaptureWindow : public CWnd {
   }
 
   // The grabbing thread: frames at the driver's pace until stopped or the device is gone.
-  void Grab(Mode mode, BITMAPINFOHEADER format, HWND hwnd) {
+  void Grab(Mode mode, BITMAPINFOHEADER format, Clock::time_point start, HWND hwnd) {
     grabberId_.store(std::this_thread::get_id());
     std::vector<BYTE> bits(format.biSizeImage);
-    const Clock::time_point start = Clock::now();
     while (!stop_.load()) {
       const CaptureSession::Grabbed grabbed = session_->Grab(bits.data(), wake_);
       if (grabbed.result == CaptureSession::GrabResult::kStopped) break;
@@ -467,23 +469,54 @@ void ReapLater() {
         qApp, [] { ReapDestroyedWindows(); }, Qt::QueuedConnection);
 }
 
-// From a grabbing thread: the UI thread looks the window up by its handle when the news arrives, so
-// a window destroyed meanwhile is simply not found.
-void PostLoss(HWND hwnd) {
-  if (qApp)
-    QMetaObject::invokeMethod(
-        qApp,
-        [hwnd] {
-          if (auto* window = dynamic_cast<CCaptureWindow*>(CWnd::FromHandle(hwnd))) window->OnLost();
-        },
-        Qt::QueuedConnection);
+// Capture windows whose device went away, told by grabbing threads to the UI thread: a list under a
+// lock, and a descriptor that a notifier on the UI thread watches. The UI thread looks each window
+// up by its handle, so a window destroyed meanwhile is simply not found. Made on the UI thread with
+// the first capture window, and never destroyed, as the window table.
+class LossPosts {
+ public:
+  LossPosts() : notifier_(wake_.Fd(), QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { Deliver(); });
+  }
+  void Post(HWND hwnd) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending_.push_back(hwnd);
+    }
+    wake_.Wake();
+  }
+
+ private:
+  void Deliver() {
+    wake_.Clear();
+    std::vector<HWND> pending;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending.swap(pending_);
+    }
+    for (const HWND hwnd : pending)
+      if (auto* window = dynamic_cast<CCaptureWindow*>(CWnd::FromHandle(hwnd))) window->OnLost();
+  }
+
+  WakeFd wake_;
+  QSocketNotifier notifier_;
+  std::mutex mutex_;
+  std::vector<HWND> pending_;
+};
+
+LossPosts& Losses() {
+  static auto* const posts = new LossPosts;
+  return *posts;
 }
+
+void PostLoss(HWND hwnd) { Losses().Post(hwnd); }
 
 }  // namespace
 
 HWND capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent,
                              int) {
   ReapDestroyedWindows();
+  Losses();  // made here, on the UI thread, before any grabbing thread can post
   CWnd* parentWnd = nullptr;
   if (parent) {
     parentWnd = CWnd::FromHandle(parent);
