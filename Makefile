@@ -35,8 +35,9 @@ bench: build
 	./bench/run.sh $(BUILD)
 
 # Under ThreadSanitizer, in its own build folder: the sending tests (two controls sending at once
-# in one process among them), the frame gate asked from several threads, and the overlays drawn
-# on several capture threads at once.
+# in one process among them), the frame gate asked from several threads, the overlays drawn
+# on several capture threads at once, and the capture window's grabbing thread with the cameras'
+# cases (a lost camera told to the UI thread among them).
 TSAN_BUILD ?= $(BUILD)-tsan
 # The sending tests whose threads meet (the others only check pictures, and time out slowed down).
 TSAN_SEND_TESTS ?= VideoSenderTest.TwoControls*:VideoSenderTest.SendTwice*:VideoSenderTest.CloseCaptureWhileSending*:VideoSenderTest.Destroying*:VideoSenderTest.InSameSocketMode*
@@ -44,9 +45,10 @@ TSAN_ENV = QT_QPA_PLATFORM=offscreen QV_TEST_TMP=$(TSAN_BUILD)/test-tmp \
   TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DQV_TSAN=ON -DQV_BENCH=OFF $(CMAKE_FLAGS) > /dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_net test_capture test_platform_gdi
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_net test_capture test_platform_gdi test_platform_vfw
 	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_net --gtest_filter='$(TSAN_SEND_TESTS)'
-	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_capture --gtest_filter='FrameGateTest.*'
+	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_capture --gtest_filter='FrameGateTest.*:CameraCasesTest.*'
+	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_platform_vfw --gtest_filter='CaptureWindowTest.*:V4l2DriverTest.*'
 	$(TSAN_ENV) ./$(TSAN_BUILD)/tests/test_platform_gdi --gtest_filter='Contexts.OverlaysOnSeveralThreadsAtOnce'
 
 SOAK_SECONDS ?= 600

@@ -108,7 +108,10 @@ int RunControlSide(bool sender, int port, int fps, const std::string& out, int a
   QApplication app(argc, argv);
   Recorder recorder;
   SetFrameTimesObserver(&recorder);
-  SetCaptureDriversForTesting({MakeTestCameraDriver()});
+  CaptureDriverConfig testCameraOnly;
+  testCameraOnly.v4l2 = false;
+  testCameraOnly.testCamera = true;
+  ConfigureCaptureDrivers(testCameraOnly);
   auto ctrl = std::make_unique<CQuelvoraCtrl>();
   ctrl->CreateControlWindow(nullptr, RECT{0, 0, 352, 288});
   ctrl->Widget()->show();

@@ -42,9 +42,7 @@ BOOL CQuelvoraCtrl::InitCapture(short DeviceType) {
 
   if (!m_hCapWnd || !capDriverConnect(m_hCapWnd, driverIndex)) {
     m_nErrorID = ERR_CONNECT_DRIVER_FAILED;
-    if (m_bShowErrorDialog)
-      MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
-                  MB_OK | MB_ICONHAND);
+    ShowConnectFailureBox();
     DestroyCaptureWindow(m_hCapWnd);
     return FALSE;
   }
@@ -74,6 +72,10 @@ BOOL CQuelvoraCtrl::InitCapture(short DeviceType) {
   CAPDRIVERCAPS caps{};
   if (capDriverGetCaps(m_hCapWnd, &caps, sizeof caps) && caps.fHasOverlay) capOverlay(m_hCapWnd, TRUE);
 
+  // Told on the UI thread when the camera goes away; the callbacks find the control in the user data.
+  capSetUserData(m_hCapWnd, reinterpret_cast<LPARAM>(this));
+  capSetCallbackOnError(m_hCapWnd, &CQuelvoraCtrl::CaptureErrorCallback);
+
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   const PacketFields counters = DrawHeaderCounters();
   m_headerCounters.Seed(counters.sequence, counters.timestamp, counters.sourceId);
@@ -94,6 +96,12 @@ BOOL CQuelvoraCtrl::CloseCapture() {
   }
   m_bCaptureOpen = 0;
   return TRUE;
+}
+
+void CQuelvoraCtrl::ShowConnectFailureBox() {
+  if (m_bShowErrorDialog)
+    MessageBoxA(m_hWnd, ConnectFailureText(m_nLanguageVersion), ErrorCaption(m_nLanguageVersion),
+                MB_OK | MB_ICONHAND);
 }
 
 BOOL CQuelvoraCtrl::HaveVideoCapture() {

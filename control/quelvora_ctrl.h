@@ -179,6 +179,13 @@ class CQuelvoraCtrl : public COleControl {
   };
   FrameSettings TakeFrameSettings() const;
 
+  // The error callback InitCapture registers; the capture window calls it on the UI thread when
+  // the camera goes away. Sending stops, so that StopSend reports that nothing is sent, and the
+  // connect-failure box shows when error dialogs are on.
+  static LRESULT CaptureErrorCallback(HWND hWnd, int nID, LPCSTR lpsz);
+  void OnCaptureLost();
+  // The connect-failure box, owned by the control window, when error dialogs are on.
+  void ShowConnectFailureBox();
   // The video-stream callback the send start registers: gate, copy, name overlay, flip, send.
   static LRESULT FrameCallback(HWND hWnd, LPVIDEOHDR lpVHdr);
   LRESULT OnCapturedFrame(const VIDEOHDR& header);

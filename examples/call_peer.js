@@ -18,6 +18,7 @@ if (role === "alice") {
   ctrl.SetBandwidth(250000, 1);
   if (!ctrl.SetLocalIPAddress("127.0.0.1", alicePort)) throw new Error("Alice: local address refused");
   ctrl.SetRemoteIPAddress("127.0.0.1", bobPort);
+  host.captureDrivers("v4l2,test");  // the cameras, then the test camera
   host.onModal(function (info, answer) {
     for (var i = 0; i < info.entries.length; ++i)
       if (info.entries[i].indexOf("Quelvora Test Camera") === 0) answer.chooseEntry(i);

@@ -2,7 +2,7 @@
 // 250 kbit/s with her name drawn in; Bob receives, shows her picture and records it.
 //   quelvora-host examples/loopback.js [OUTPUT_DIR] [SECONDS] [camera]
 // With "camera" Alice takes the first capture driver, a real camera when one is attached;
-// otherwise she picks the test camera in the capture device dialog.
+// otherwise the script asks for the test camera and she picks it in the capture device dialog.
 var out = host.args.length > 0 ? host.args[0] : "out";
 var seconds = host.args.length > 1 ? parseInt(host.args[1]) : 10;
 var realCamera = host.args.length > 2 && host.args[2] === "camera";
@@ -29,6 +29,7 @@ var alicePeer = bob.AddClient("127.0.0.1", alicePort, out + "/loopback.avi", "Al
 bob.ShowClient(alicePeer);
 
 var driver = "";
+if (!realCamera) host.captureDrivers("v4l2,test");  // the cameras, then the test camera
 host.onModal(function (info, answer) {
   if (info.title !== "Select Video Capture Device") return;
   for (var i = 0; i < info.entries.length; ++i) {

@@ -98,7 +98,17 @@ BOOL CQuelvoraCtrl::StartSending() {
     std::lock_guard<std::mutex> lock(m_csSettings);
     m_bSending = 1;
   }
-  capCaptureSequenceNoFile(m_hCapWnd);
+  if (!capCaptureSequenceNoFile(m_hCapWnd)) {
+    // The camera does not stream (gone, or short of bus bandwidth): nothing would ever be sent.
+    {
+      std::lock_guard<std::mutex> lock(m_csSettings);
+      m_bSending = 0;
+    }
+    capSetCallbackOnVideoStream(m_hCapWnd, nullptr);
+    ReleaseSendResources();
+    ShowConnectFailureBox();
+    return FALSE;
+  }
   return TRUE;
 }
 

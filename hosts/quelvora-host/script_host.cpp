@@ -19,6 +19,7 @@
 #include "platform/kernel/codepage.h"
 #include "platform/ui/modal.h"
 #include "platform/ui/msgbox.h"
+#include "platform/vfw/capture_driver.h"
 
 namespace {
 
@@ -271,6 +272,11 @@ QString ScriptHost::screenshot(const QJSValue& what, const QString& path) {
     return {};
   }
   return info.absoluteFilePath();
+}
+
+int ScriptHost::captureDrivers(const QString& words) {
+  ConfigureCaptureDrivers(CaptureDriverConfigFromText(words.toUtf8().constData()));
+  return CaptureDriverCount();
 }
 
 QJSValue ScriptHost::figures(const QJSValue& control) {

@@ -35,6 +35,9 @@ class ScriptHost : public QObject {
   Q_INVOKABLE QJSValue messageBoxes();
   Q_INVOKABLE void clearMessageBoxes();
   Q_INVOKABLE void onModal(const QJSValue& fn);
+  // Chooses the capture drivers with the words of $QUELVORA_CAPTURE ("v4l2", "test", "v4l2,test",
+  // "none"); answers how many there are now.
+  Q_INVOKABLE int captureDrivers(const QString& words);
   Q_INVOKABLE QString screenshot(const QJSValue& what, const QString& path);
   // What a control has done so far: frames its capture window delivered, frames and bytes sent.
   Q_INVOKABLE QJSValue figures(const QJSValue& control);

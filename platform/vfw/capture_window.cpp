@@ -1,27 +1,32 @@
 // The capture window: a child window connected to one capture driver. It shows the live picture
 // (preview) and streams frames to the video-stream callback.
 //
-// One grabbing thread at a time owns the driver's frames: in preview mode it grabs at the preview
-// rate only to show pictures; in stream mode (WM_CAP_SEQUENCE_NOFILE) it grabs at the requested
-// period and calls the callback for every frame. Stopping, disconnecting and destroying the window
-// join that thread first, so nothing it uses is released under it. Pictures reach the screen
-// through a timer on the UI thread; the grabbing thread only hands over the latest frame.
+// One grabbing thread at a time owns the driver's frames: in preview mode it grabs (at the preview
+// rate, or at the camera's own pace) only to show pictures; in stream mode (WM_CAP_SEQUENCE_NOFILE)
+// it calls the callback for every frame the driver hands it, the newest there is. Stopping,
+// disconnecting and destroying the window join that thread first, waking it through a descriptor
+// it waits on beside the device, so nothing it uses is released under it. Pictures reach the
+// screen through a timer on the UI thread; the grabbing thread only hands over the latest frame.
+// A device that goes away ends the grabbing thread, which posts the news to the UI thread; there
+// the window stops showing, marks the device lost and calls the error callback, once.
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/vfw/capture_driver.h"
 #include "platform/vfw/vfw.h"
+#include "platform/vfw/wake_fd.h"
 
 CAPTUREPARMS DefaultCaptureParms() {
   CAPTUREPARMS p{};
@@ -55,6 +60,7 @@ CAPTUREPARMS DefaultCaptureParms() {
 namespace {
 
 void ReapLater();
+void PostLoss(HWND hwnd);
 
 using Clock = std::chrono::steady_clock;
 
@@ -81,8 +87,11 @@ class CCaptureWindow : public CWnd {
     });
   }
 
+  // The window cannot work without its wake descriptor.
+  bool Ready() const { return wake_.Valid(); }
+
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message != WM_CAP_GET_USER_DATA && !OnGrabbingThread()) JoinEndedStream();
+    if (message != WM_CAP_GET_USER_DATA && !OnGrabbingThread()) JoinEndedGrabber();
     switch (message) {
       case WM_CAP_DRIVER_CONNECT:
         return Connect(wParam);
@@ -117,7 +126,10 @@ class CCaptureWindow : public CWnd {
       case WM_CAP_SET_PREVIEWRATE:
         previewRateMs_ = std::max<UINT>(1, static_cast<UINT>(wParam));
         if (timer_) timer_->setInterval(static_cast<int>(previewRateMs_));
-        if (mode_ == Mode::kPreview) periodUs_.store(previewRateMs_ * 1000u);
+        if (mode_ == Mode::kPreview && !OnGrabbingThread()) {  // the preview starts again at the new rate
+          StopGrabber();
+          UpdateShowing();
+        }
         return TRUE;
       case WM_CAP_SET_SCALE:
         scale_ = wParam != 0;
@@ -128,6 +140,9 @@ class CCaptureWindow : public CWnd {
         return TRUE;
       case WM_CAP_GET_USER_DATA:
         return userData_.load();
+      case WM_CAP_SET_CALLBACK_ERROR:
+        errorCallback_ = reinterpret_cast<CAPERRORCALLBACK>(lParam);
+        return TRUE;
       case WM_CAP_SET_CALLBACK_VIDEOSTREAM:
         SetCallback(reinterpret_cast<CAPVIDEOCALLBACK>(lParam));
         return TRUE;
@@ -161,6 +176,19 @@ class CCaptureWindow : public CWnd {
     info->callbackSet = callback_.load() != nullptr;
     info->framesDelivered = framesDelivered_.load();
     info->previewPictures = previewPictures_;
+    info->lost = lost_;
+  }
+
+  // UI thread, posted by a grabbing thread that found its device gone.
+  void OnLost() {
+    JoinEndedGrabber();
+    if (!lost_ || lostReported_) return;
+    lostReported_ = true;
+    PaintPicture();
+    lostText_ = "The video capture device \"" + (driver_ ? driver_->Name() : std::string()) +
+                "\" was removed or stopped working.";
+    // Last: the callback may run a modal loop in which the window is destroyed and reaped.
+    if (errorCallback_) errorCallback_(m_hWnd, IDS_CAP_DRIVER_ERROR, lostText_.c_str());
   }
 
  private:
@@ -168,13 +196,16 @@ class CCaptureWindow : public CWnd {
 
   bool OnGrabbingThread() const { return std::this_thread::get_id() == grabberId_.load(); }
   bool Streaming() const { return mode_ == Mode::kStream && running_.load(); }
-  bool Showing() const { return session_ && (preview_ || overlay_); }
+  bool Showing() const { return session_ && !lost_ && (preview_ || overlay_); }
 
   LRESULT Connect(WPARAM index) {
     if (OnGrabbingThread() || index >= static_cast<WPARAM>(MAXVIDEODRIVERS)) return FALSE;
+    if (session_) Disconnect();
+    // The devices as they are now: one plugged in since the list was read can be connected.
+    RefreshCaptureDrivers();
     std::shared_ptr<CaptureDriver> driver = CaptureDriverAt(static_cast<int>(index));
     if (!driver) return FALSE;
-    if (session_) Disconnect();
+    lost_ = lostReported_ = false;
     session_ = driver->Connect();
     if (!session_) return FALSE;
     driver_ = std::move(driver);
@@ -189,6 +220,7 @@ class CCaptureWindow : public CWnd {
     session_.reset();
     driver_.reset();
     driverIndex_ = -1;
+    lost_ = lostReported_ = false;
     UpdateShowing();
     return TRUE;
   }
@@ -234,13 +266,13 @@ class CCaptureWindow : public CWnd {
   }
 
   LRESULT StartStream() {
-    if (!session_ || OnGrabbingThread() || Streaming()) return FALSE;
+    if (!session_ || lost_ || OnGrabbingThread() || Streaming()) return FALSE;
     StopGrabber();
     if (!session_->Start(parms_.dwRequestMicroSecPerFrame)) {
       UpdateShowing();
       return FALSE;
     }
-    StartGrabber(Mode::kStream, std::max<DWORD>(parms_.dwRequestMicroSecPerFrame, 1000));
+    StartGrabber(Mode::kStream);
     return TRUE;
   }
 
@@ -255,10 +287,11 @@ class CCaptureWindow : public CWnd {
     UpdateShowing();
   }
 
-  // A stream ends by itself when the device fails or the callback aborts it; its thread is joined
-  // by the next message or preview tick, and the preview takes over again.
-  void JoinEndedStream() {
-    if (mode_ != Mode::kStream || running_.load()) return;
+  // A grabber ends by itself when the device goes away or the callback aborts its stream; its thread
+  // is joined by the next message or preview tick, and the preview takes over again unless the
+  // device is lost.
+  void JoinEndedGrabber() {
+    if (mode_ == Mode::kNone || running_.load()) return;
     StopGrabber();
     UpdateShowing();
   }
@@ -266,8 +299,7 @@ class CCaptureWindow : public CWnd {
   // Runs the preview grabber and the paint timer exactly when a picture is to be shown.
   void UpdateShowing() {
     const bool show = Showing();
-    if (show && mode_ == Mode::kNone && session_->Start(previewRateMs_ * 1000u))
-      StartGrabber(Mode::kPreview, previewRateMs_ * 1000u);
+    if (show && mode_ == Mode::kNone && session_->Start(previewRateMs_ * 1000u)) StartGrabber(Mode::kPreview);
     if (!show && mode_ == Mode::kPreview) StopGrabber();
     showWanted_.store(show);
     if (show && !timer_) {
@@ -279,48 +311,46 @@ class CCaptureWindow : public CWnd {
     }
   }
 
-  void StartGrabber(Mode mode, DWORD periodUs) {
+  void StartGrabber(Mode mode) {
     stop_.store(false);
+    gone_.store(false);
+    wake_.Clear();
     running_.store(true);
     mode_ = mode;
-    periodUs_.store(periodUs);
     const BITMAPINFOHEADER format = session_->Format();
-    thread_ = std::thread([this, mode, format, hwnd = m_hWnd] { Grab(mode, format, hwnd); });
+    const Clock::time_point start = Clock::now();  // frame times count from here
+    thread_ = std::thread([this, mode, format, start, hwnd = m_hWnd] { Grab(mode, format, start, hwnd); });
   }
 
   void StopGrabber() {
     if (mode_ == Mode::kNone) return;
-    {
-      std::lock_guard<std::mutex> lock(wakeMutex_);
-      stop_.store(true);
-    }
-    wake_.notify_all();
+    stop_.store(true);
+    wake_.Wake();
     if (thread_.joinable()) thread_.join();
     session_->Stop();
+    if (gone_.load()) lost_ = true;
     mode_ = Mode::kNone;
   }
 
-  // The grabbing thread.
-  void Grab(Mode mode, BITMAPINFOHEADER format, HWND hwnd) {
+  // The grabbing thread: frames at the driver's pace until stopped or the device is gone.
+  void Grab(Mode mode, BITMAPINFOHEADER format, Clock::time_point start, HWND hwnd) {
     grabberId_.store(std::this_thread::get_id());
     std::vector<BYTE> bits(format.biSizeImage);
-    const Clock::time_point start = Clock::now();
-    Clock::time_point next = start;
     while (!stop_.load()) {
-      {
-        std::unique_lock<std::mutex> lock(wakeMutex_);
-        if (wake_.wait_until(lock, next, [this] { return stop_.load(); })) break;
+      const CaptureSession::Grabbed grabbed = session_->Grab(bits.data(), wake_);
+      if (grabbed.result == CaptureSession::GrabResult::kStopped) break;
+      if (grabbed.result == CaptureSession::GrabResult::kGone) {
+        gone_.store(true);
+        break;
       }
-      if (session_->Grab(bits.data(), stop_) != CaptureSession::GrabResult::kFrame) break;
-      const Clock::time_point now = Clock::now();
+      if (grabbed.result != CaptureSession::GrabResult::kFrame) continue;
       if (showWanted_.load()) Hand(bits, format);
-      if (mode == Mode::kStream) Deliver(hwnd, bits, now - start);
-      const auto period = std::chrono::microseconds(periodUs_.load());
-      next += period;
-      if (next + period < now) next = now;  // fell behind: go on from here rather than in a burst
+      if (mode == Mode::kStream) Deliver(hwnd, bits, std::max(Clock::duration::zero(), grabbed.captured - start));
     }
     grabberId_.store(std::thread::id());
-    running_.store(false);
+    const bool gone = gone_.load();
+    running_.store(false);  // from here on the UI thread may join and release everything
+    if (gone) PostLoss(hwnd);
   }
 
   void Deliver(HWND hwnd, std::vector<BYTE>& bits, Clock::duration sinceStart) {
@@ -347,7 +377,7 @@ class CCaptureWindow : public CWnd {
 
   // UI thread: shows the latest frame when a new one has arrived.
   void OnTimer() {
-    JoinEndedStream();
+    JoinEndedGrabber();
     {
       std::lock_guard<std::mutex> lock(slotMutex_);
       if (slotSequence_ == paintedSequence_) return;
@@ -396,17 +426,20 @@ class CCaptureWindow : public CWnd {
   QImage picture_;
   std::uint64_t paintedSequence_ = 0;
   std::uint64_t previewPictures_ = 0;
+  bool lost_ = false;  // the device went away; nothing is grabbed from it again
+  bool lostReported_ = false;
+  CAPERRORCALLBACK errorCallback_ = nullptr;
+  std::string lostText_;
 
   // Shared with the grabbing thread.
   std::atomic<LPARAM> userData_{0};
   std::atomic<CAPVIDEOCALLBACK> callback_{nullptr};
   std::mutex callbackMutex_;  // held while the callback runs
   std::atomic<bool> stop_{false}, running_{false}, showWanted_{false};
-  std::atomic<DWORD> periodUs_{0};
+  std::atomic<bool> gone_{false};  // set by the grabbing thread before it ends
   std::atomic<std::thread::id> grabberId_{};
   std::atomic<std::uint64_t> framesDelivered_{0};
-  std::mutex wakeMutex_;
-  std::condition_variable wake_;
+  WakeFd wake_;
   std::mutex slotMutex_;
   std::vector<BYTE> slotBits_;
   BITMAPINFOHEADER slotFormat_{};
@@ -436,18 +469,61 @@ void ReapLater() {
         qApp, [] { ReapDestroyedWindows(); }, Qt::QueuedConnection);
 }
 
+// Capture windows whose device went away, told by grabbing threads to the UI thread: a list under a
+// lock, and a descriptor that a notifier on the UI thread watches. The UI thread looks each window
+// up by its handle, so a window destroyed meanwhile is simply not found. Made on the UI thread with
+// the first capture window, and never destroyed, as the window table.
+class LossPosts {
+ public:
+  LossPosts() : notifier_(wake_.Fd(), QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { Deliver(); });
+  }
+  void Post(HWND hwnd) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending_.push_back(hwnd);
+    }
+    wake_.Wake();
+  }
+
+ private:
+  void Deliver() {
+    wake_.Clear();
+    std::vector<HWND> pending;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending.swap(pending_);
+    }
+    for (const HWND hwnd : pending)
+      if (auto* window = dynamic_cast<CCaptureWindow*>(CWnd::FromHandle(hwnd))) window->OnLost();
+  }
+
+  WakeFd wake_;
+  QSocketNotifier notifier_;
+  std::mutex mutex_;
+  std::vector<HWND> pending_;
+};
+
+LossPosts& Losses() {
+  static auto* const posts = new LossPosts;
+  return *posts;
+}
+
+void PostLoss(HWND hwnd) { Losses().Post(hwnd); }
+
 }  // namespace
 
 HWND capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent,
                              int) {
   ReapDestroyedWindows();
+  Losses();  // made here, on the UI thread, before any grabbing thread can post
   CWnd* parentWnd = nullptr;
   if (parent) {
     parentWnd = CWnd::FromHandle(parent);
     if (!parentWnd) return nullptr;
   }
   auto window = std::make_unique<CCaptureWindow>();
-  if (!window->CreateEx(style, x, y, width, height, parentWnd)) return nullptr;
+  if (!window->Ready() || !window->CreateEx(style, x, y, width, height, parentWnd)) return nullptr;
   if (title && *title) window->Widget()->setWindowTitle(QString::fromLocal8Bit(title));
   window->WatchWidget();
   const HWND hwnd = window->GetSafeHwnd();

@@ -1,3 +1,4 @@
+#include <QImage>
 #include <cstring>
 
 #include "platform/vfw/capture_driver.h"
@@ -28,6 +29,15 @@ void ConvertBgr24TopDownToDib(const BYTE* src, std::size_t srcStride, int width,
     std::memset(out + static_cast<std::size_t>(width) * 2, 0,
                 dstStride - static_cast<std::size_t>(width) * 2);
   }
+}
+
+void ScaleBgr24TopDownToDib(const BYTE* src, std::size_t srcStride, int srcWidth, int srcHeight, BYTE* dst,
+                            int width, int height, int bitCount) {
+  const QImage from(src, srcWidth, srcHeight, static_cast<qsizetype>(srcStride), QImage::Format_BGR888);
+  const QImage scaled = from.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_BGR888);
+  ConvertBgr24TopDownToDib(scaled.constBits(), static_cast<std::size_t>(scaled.bytesPerLine()), width, height,
+                           dst, bitCount);
 }
 
 bool IsDeliverableFormat(const BITMAPINFOHEADER& format) {

@@ -111,18 +111,22 @@ class TestCameraSession : public CaptureSession {
 
   bool HasOverlay() const override { return options_.hasOverlay; }
 
-  bool Start(DWORD) override {
+  bool Start(DWORD microSecPerFrame) override {
     scratch_.resize(static_cast<std::size_t>(format_.biWidth) * static_cast<std::size_t>(format_.biHeight) *
                     3);
+    pacer_.Start(microSecPerFrame);
     return true;
   }
 
-  GrabResult Grab(BYTE* bits, const std::atomic<bool>&) override {
+  // Draws each frame when its time comes: the camera runs at the period it was started with.
+  Grabbed Grab(BYTE* bits, const WakeFd& wake) override {
+    std::chrono::steady_clock::time_point now;
+    if (!pacer_.WaitNext(wake, &now)) return {GrabResult::kStopped, {}};
     const int w = format_.biWidth, h = format_.biHeight;
     DrawTestCameraPicture(scratch_.data(), w, h, frame_++);
     ConvertBgr24TopDownToDib(scratch_.data(), static_cast<std::size_t>(w) * 3, w, h, bits,
                              format_.biBitCount);
-    return GrabResult::kFrame;
+    return {GrabResult::kFrame, now};
   }
 
   void Stop() override {}
@@ -139,6 +143,7 @@ class TestCameraSession : public CaptureSession {
   BITMAPINFOHEADER format_{};
   std::vector<BYTE> scratch_;
   std::uint32_t frame_ = 0;
+  FramePacer pacer_;
 };
 
 class TestCameraDriver : public CaptureDriver {

@@ -2,8 +2,13 @@
 
 #include <fcntl.h>
 #include <libv4l2.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,7 +19,12 @@ class LibV4l2Device : public V4l2Device {
   explicit LibV4l2Device(int fd) : fd_(fd) {}
   ~LibV4l2Device() override { v4l2_close(fd_); }
   int Ioctl(unsigned long request, void* arg) override { return v4l2_ioctl(fd_, request, arg); }
-  ssize_t Read(void* buffer, std::size_t size) override { return v4l2_read(fd_, buffer, size); }
+  void* Mmap(std::size_t length, off_t offset) override {
+    void* start = v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, offset);
+    return start == MAP_FAILED ? nullptr : start;
+  }
+  int Munmap(void* start, std::size_t length) override { return v4l2_munmap(start, length); }
+  int PollFd() const override { return fd_; }
 
  private:
   int fd_;
@@ -39,6 +49,20 @@ class LibV4l2System : public V4l2System {
     return paths;
   }
 
+  // A plain open: listing devices needs no conversion set up, and must not disturb a device
+  // another window streams from.
+  int QueryCapability(const std::string& path, v4l2_capability* cap) override {
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int r;
+    do {
+      r = ioctl(fd, VIDIOC_QUERYCAP, cap);
+    } while (r < 0 && errno == EINTR);
+    const int error = r < 0 ? errno : 0;
+    close(fd);
+    return error;
+  }
+
   std::unique_ptr<V4l2Device> Open(const std::string& path) override {
     const int fd = v4l2_open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -47,5 +71,13 @@ class LibV4l2System : public V4l2System {
 };
 
 }  // namespace
+
+int XIoctl(V4l2Device& device, unsigned long request, void* arg) {
+  int r;
+  do {
+    r = device.Ioctl(request, arg);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
 
 std::shared_ptr<V4l2System> MakeLibV4l2System() { return std::make_shared<LibV4l2System>(); }

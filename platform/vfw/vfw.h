@@ -3,7 +3,8 @@
 //
 // The capture window is a child window that shows the live picture (preview) and, on request,
 // streams frames to a callback on a thread of its own. Messages are handled on the calling
-// thread (SendMessage); WM_CAP_GET_USER_DATA may be sent from the streaming thread.
+// thread (SendMessage); WM_CAP_GET_USER_DATA may be sent from the streaming thread. When the
+// connected device goes away, the window tells its error callback on the UI thread, once.
 // Which drivers exist is chosen in platform/vfw/capture_driver.h.
 #pragma once
 
@@ -17,6 +18,7 @@ using DWORD_PTR = std::uintptr_t;
 
 // Messages; the values are those of the platform's capture library.
 constexpr UINT WM_CAP_START = WM_USER;
+constexpr UINT WM_CAP_SET_CALLBACK_ERROR = WM_CAP_START + 2;
 constexpr UINT WM_CAP_SET_CALLBACK_VIDEOSTREAM = WM_CAP_START + 6;
 constexpr UINT WM_CAP_GET_USER_DATA = WM_CAP_START + 8;
 constexpr UINT WM_CAP_SET_USER_DATA = WM_CAP_START + 9;
@@ -112,6 +114,12 @@ constexpr DWORD VHDR_KEYFRAME = 0x00000008;
 // The video-stream callback; runs on the streaming thread. Its result is ignored.
 using CAPVIDEOCALLBACK = LRESULT (*)(HWND hWnd, LPVIDEOHDR lpVHdr);
 
+// The error callback; runs on the UI thread. nID is the error, lpsz its text.
+using CAPERRORCALLBACK = LRESULT (*)(HWND hWnd, int nID, LPCSTR lpsz);
+// The driver reports an error of its own: here, the connected device went away (a camera unplugged
+// or failing every read). Streaming and preview have stopped; the text names the device.
+constexpr int IDS_CAP_DRIVER_ERROR = 418;
+
 // Fills the name and version of driver `index` (0 to 9), each cut to its buffer and
 // NUL-terminated. FALSE when there is no such driver.
 BOOL capGetDriverDescriptionA(WORD index, LPSTR name, INT nameLength, LPSTR version, INT versionLength);
@@ -169,6 +177,9 @@ inline BOOL capSetCallbackOnVideoStream(HWND hwnd, CAPVIDEOCALLBACK callback) {
   return static_cast<BOOL>(
       AVICapSM(hwnd, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(callback)));
 }
+inline BOOL capSetCallbackOnError(HWND hwnd, CAPERRORCALLBACK callback) {
+  return static_cast<BOOL>(AVICapSM(hwnd, WM_CAP_SET_CALLBACK_ERROR, 0, reinterpret_cast<LPARAM>(callback)));
+}
 inline BOOL capCaptureSequenceNoFile(HWND hwnd) {
   return static_cast<BOOL>(AVICapSM(hwnd, WM_CAP_SEQUENCE_NOFILE, 0, 0));
 }
@@ -188,6 +199,7 @@ struct CaptureWindowInfo {
   bool callbackSet = false;
   std::uint64_t framesDelivered = 0;  // callback calls since the window was made
   std::uint64_t previewPictures = 0;  // pictures painted into the window
+  bool lost = false;                  // the connected device went away
 };
 // FALSE when hwnd is not a capture window.
 BOOL GetCaptureWindowInfo(HWND hwnd, CaptureWindowInfo* info);

@@ -40,6 +40,7 @@ HostProcess::HostProcess(const std::string& script, const std::vector<std::strin
     for (auto& a : argv) raw.push_back(a.data());
     raw.push_back(nullptr);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("QUELVORA_CAPTURE", "test", 1);  // the peers send the test camera
     execv(raw[0], raw.data());
     _exit(127);
   }

@@ -60,13 +60,16 @@ class ScriptedSession : public CaptureSession {
   }
   bool HasOverlay() const override { return options_.hasOverlay; }
   bool Start(DWORD microSecPerFrame) override {
+    pacer_.Start(microSecPerFrame);
     std::lock_guard<std::mutex> lock(log_->mutex);
     log_->startPeriodUs = microSecPerFrame;
     return true;
   }
-  GrabResult Grab(BYTE* bits, const std::atomic<bool>&) override {
+  Grabbed Grab(BYTE* bits, const WakeFd& wake) override {
+    std::chrono::steady_clock::time_point now;
+    if (!pacer_.WaitNext(wake, &now)) return {GrabResult::kStopped, {}};
     std::memset(bits, options_.fill, format_.biSizeImage);
-    return GrabResult::kFrame;
+    return {GrabResult::kFrame, now};
   }
   void Stop() override {}
 
@@ -74,6 +77,7 @@ class ScriptedSession : public CaptureSession {
   DriverOptions options_;
   std::shared_ptr<DriverLog> log_;
   BITMAPINFOHEADER format_;
+  FramePacer pacer_;
 };
 
 class ScriptedDriver : public CaptureDriver {

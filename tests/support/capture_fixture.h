@@ -14,6 +14,7 @@
 #include "control/quelvora_ctrl.h"
 #include "platform/vfw/capture_driver.h"
 #include "platform/winsock/winsock.h"
+#include "tests/support/devices/capture_drivers.h"
 #include "tests/support/event_loop.h"
 
 namespace sendtest {

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "platform/vfw/capture_driver.h"
-#include "platform/vfw/scripted_v4l2.h"
+#include "platform/vfw/capture_errno.h"
 #include "platform/vfw/vfw.h"
+#include "tests/support/devices/capture_drivers.h"
+#include "tests/support/devices/scripted_v4l2.h"
 
 namespace {
 
@@ -21,11 +23,13 @@ Description Describe(WORD index, int nameLength = 80, int versionLength = 80) {
   return {ok == TRUE, name, version};
 }
 
-ScriptedV4l2Camera Camera(const std::string& path, const std::string& card, bool canCapture = true) {
+ScriptedV4l2Camera Camera(const std::string& path, const std::string& card, bool canCapture = true,
+                          const std::string& busInfo = "") {
   ScriptedV4l2Camera c;
   c.path = path;
   c.card = card;
   c.canCapture = canCapture;
+  c.busInfo = busInfo;
   return c;
 }
 
@@ -42,6 +46,7 @@ TEST_F(DriverTableTest, CaptureDevicesComeFirstThenTheTestCamera) {
   config.v4l2System = std::make_shared<ScriptedV4l2System>(std::vector<ScriptedV4l2Camera>{
       Camera("/dev/video0", "Front Camera"), Camera("/dev/video1", "Front Camera metadata", false),
       Camera("/dev/video2", "Back Camera")});
+  config.testCamera = true;
   ConfigureCaptureDrivers(config);
 
   EXPECT_EQ(CaptureDriverCount(), 3);
@@ -99,27 +104,79 @@ TEST_F(DriverTableTest, TextsAreCutToTheirBuffers) {
   EXPECT_TRUE(capGetDriverDescriptionA(0, nullptr, 0, nullptr, 0));
 }
 
-TEST_F(DriverTableTest, EnvironmentChoosesTheDrivers) {
-  setenv("QUELVORA_CAPTURE", "none", 1);
-  ConfigureCaptureDriversFromEnvironment();
-  EXPECT_EQ(CaptureDriverCount(), 0);
+TEST(DriverConfigTest, TheTestCameraComesOnlyWhenAskedFor) {
+  for (const char* cameras : {static_cast<const char*>(nullptr), "", "v4l2"}) {
+    const CaptureDriverConfig c = CaptureDriverConfigFromText(cameras);
+    EXPECT_TRUE(c.v4l2);
+    EXPECT_FALSE(c.testCamera);
+  }
+  for (const char* both : {"v4l2,test", "test,v4l2"}) {
+    const CaptureDriverConfig c = CaptureDriverConfigFromText(both);
+    EXPECT_TRUE(c.v4l2 && c.testCamera);
+  }
+  const CaptureDriverConfig test = CaptureDriverConfigFromText("test");
+  EXPECT_TRUE(test.testCamera);
+  EXPECT_FALSE(test.v4l2);
+  for (const char* nothing : {"none", "webcam", "Test"}) {
+    const CaptureDriverConfig c = CaptureDriverConfigFromText(nothing);
+    EXPECT_FALSE(c.v4l2 || c.testCamera) << nothing;
+  }
+}
 
-  setenv("QUELVORA_CAPTURE", "test", 1);
-  ConfigureCaptureDriversFromEnvironment();
+TEST_F(DriverTableTest, TheEnvironmentChoosesTheDriversAndTheCamerasComeFirst) {
+  auto system =
+      std::make_shared<ScriptedV4l2System>(std::vector<ScriptedV4l2Camera>{Camera("/dev/video0", "Cam")});
+  unsetenv("QUELVORA_CAPTURE");
+  ConfigureCaptureDriversFromEnvironment(system);
   EXPECT_EQ(CaptureDriverCount(), 1);
-  EXPECT_EQ(Describe(0).name, "Quelvora Test Camera");
+  EXPECT_EQ(Describe(0).name, "Cam");
 
-  // The machine's cameras only: whatever they are, the test camera is not among them.
-  setenv("QUELVORA_CAPTURE", "v4l2", 1);
-  ConfigureCaptureDriversFromEnvironment();
-  for (int i = 0; i < CaptureDriverCount(); ++i)
-    EXPECT_NE(Describe(static_cast<WORD>(i)).name, "Quelvora Test Camera");
-
-  // The test camera always comes last, however the list is written.
   setenv("QUELVORA_CAPTURE", "test,v4l2", 1);
-  ConfigureCaptureDriversFromEnvironment();
-  ASSERT_GE(CaptureDriverCount(), 1);
-  EXPECT_EQ(Describe(static_cast<WORD>(CaptureDriverCount() - 1)).name, "Quelvora Test Camera");
+  ConfigureCaptureDriversFromEnvironment(system);
+  EXPECT_EQ(Describe(0).name, "Cam");
+  EXPECT_EQ(Describe(1).name, "Quelvora Test Camera");
+
+  setenv("QUELVORA_CAPTURE", "none", 1);
+  ConfigureCaptureDriversFromEnvironment(system);
+  EXPECT_FALSE(Describe(0).ok);
+}
+
+TEST_F(DriverTableTest, AWalkFromIndexZeroSeesCamerasPluggedAndUnpluggedSince) {
+  auto system = std::make_shared<ScriptedV4l2System>();
+  CaptureDriverConfig config;
+  config.v4l2System = system;
+  ConfigureCaptureDrivers(config);
+  EXPECT_FALSE(Describe(0).ok);
+
+  system->Plug(Camera("/dev/video0", "Front Camera"));
+  system->Plug(Camera("/dev/video2", "Back Camera"));
+  EXPECT_EQ(Describe(0).name, "Front Camera");
+  system->Unplug("/dev/video0");
+  // The rest of a walk reads the list its start found, so that one walk sees one list.
+  EXPECT_EQ(Describe(1).name, "Back Camera");
+  EXPECT_EQ(Describe(0).name, "Back Camera");
+  EXPECT_FALSE(Describe(1).ok);
+}
+
+TEST_F(DriverTableTest, ACameraWithSeveralCaptureNodesIsListedOnce) {
+  CaptureDriverConfig config;
+  config.v4l2System = std::make_shared<ScriptedV4l2System>(std::vector<ScriptedV4l2Camera>{
+      Camera("/dev/video0", "Webcam", true, "usb-0000:00:14.0-1"),
+      Camera("/dev/video1", "Webcam", false, "usb-0000:00:14.0-1"),  // its metadata node
+      Camera("/dev/video2", "Webcam", true, "usb-0000:00:14.0-1"),   // a second stream of it
+      Camera("/dev/video3", "Webcam", true, "usb-0000:00:14.0-2")});  // the same model, another port
+  ConfigureCaptureDrivers(config);
+  EXPECT_EQ(CaptureDriverCount(), 2);
+}
+
+TEST(CaptureErrnoTest, OnlyAGoneDeviceEndsAStream) {
+  EXPECT_EQ(ClassifyCaptureErrno(EAGAIN), CaptureErrno::kRetry);
+  EXPECT_EQ(ClassifyCaptureErrno(EINTR), CaptureErrno::kRetry);
+  EXPECT_EQ(ClassifyCaptureErrno(EBUSY), CaptureErrno::kBusy);
+  for (int gone : {ENODEV, ENXIO, ENOENT, ESHUTDOWN, EBADF})
+    EXPECT_EQ(ClassifyCaptureErrno(gone), CaptureErrno::kGone) << gone;
+  for (int skip : {EIO, EPIPE, EPROTO, ETIMEDOUT, EOVERFLOW, ENOMEM, EINVAL})
+    EXPECT_EQ(ClassifyCaptureErrno(skip), CaptureErrno::kSkip) << skip;
 }
 
 TEST(DibConvertTest, FlipsRowsAndPadsThemTo4Bytes) {
@@ -148,6 +205,18 @@ TEST(DibConvertTest, SixteenBitsAre555LittleEndian) {
   EXPECT_EQ(word(4), 0x7C00u);                      // red
   EXPECT_EQ(word(5), 0x03E0u);                      // green
   EXPECT_EQ(word(6), 0x001Fu);                      // blue
+}
+
+TEST(DibConvertTest, ScalingStretchesToTheAskedSizeAndFlips) {
+  // 2 x 2 top-down: red, green over blue, white; scaled to 4 x 4 each colour fills a quadrant.
+  const BYTE src[] = {0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
+  BYTE dst[4 * 4 * 3];
+  ScaleBgr24TopDownToDib(src, 6, 2, 2, dst, 4, 4, 24);
+  auto pixel = [&](int x, int row) { return std::vector<BYTE>(dst + (row * 4 + x) * 3, dst + (row * 4 + x) * 3 + 3); };
+  EXPECT_EQ(pixel(0, 3), (std::vector<BYTE>{0, 0, 255}));      // top left: red (last buffer row)
+  EXPECT_EQ(pixel(3, 3), (std::vector<BYTE>{0, 255, 0}));      // top right: green
+  EXPECT_EQ(pixel(0, 0), (std::vector<BYTE>{255, 0, 0}));      // bottom left: blue
+  EXPECT_EQ(pixel(3, 0), (std::vector<BYTE>{255, 255, 255}));  // bottom right: white
 }
 
 TEST(DibConvertTest, DeliverableFormats) {

@@ -15,6 +15,7 @@
 
 #include "platform/vfw/capture_driver.h"
 #include "platform/vfw/vfw.h"
+#include "tests/support/devices/capture_drivers.h"
 
 namespace vfwtest {
 
