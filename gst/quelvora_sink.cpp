@@ -482,5 +482,8 @@ static void gst_quelvora_sink_class_init(GstQuelvoraSinkClass* klass) {
 
 static void gst_quelvora_sink_init(GstQuelvoraSink* self) {
   self->state = new SinkState;
-  gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
+  // Frames go out as they come, as a control sends each frame as soon as it is encoded: the pace is
+  // the source's (a camera, a live test source, or clocksync before the encoder). The encoders'
+  // times cannot be waited on either: avenc_mpeg4 of GStreamer 1.22 stamps every frame alike.
+  gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
