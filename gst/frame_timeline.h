@@ -28,7 +28,7 @@ class FrameTimeline {
 
   bool m_bStarted = false;
   std::uint32_t m_lastTimestamp = 0;
-  std::uint64_t m_baseNs = 0;   // the time of timestamp unit 0 of the current run
-  std::uint64_t m_units = 0;    // units since the run began, unwrapped
+  std::uint64_t m_baseNs = 0;  // the time of timestamp unit 0 of the current run
+  std::uint64_t m_units = 0;   // units since the run began, unwrapped
   std::uint64_t m_lastNs = 0;
 };

@@ -49,8 +49,9 @@ enum Property : guint {
 };
 GParamSpec* g_properties[kPropCount];
 
-GstStaticPadTemplate g_sinkTemplate = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"));
+GstStaticPadTemplate g_sinkTemplate =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"));
 
 // Everything of the element but its GObject part.
 struct SinkState {
@@ -209,8 +210,8 @@ std::string WireNameOf(GstBaseSink* sink) {
 }
 
 bool SendDatagram(SinkState& state, const std::uint8_t* data, std::size_t length) {
-  const gssize sent =
-      g_socket_send_to(state.socket, state.destination, reinterpret_cast<const gchar*>(data), length, nullptr, nullptr);
+  const gssize sent = g_socket_send_to(state.socket, state.destination, reinterpret_cast<const gchar*>(data),
+                                       length, nullptr, nullptr);
   if (sent != static_cast<gssize>(length)) return false;
   ++state.datagrams;
   return true;
@@ -261,13 +262,14 @@ void Tick(GstBaseSink* sink) {
     if (due) {
       ++state.keyFramesRequested;
       GST_DEBUG_OBJECT(sink, "asking upstream for a key frame");
-      gst_pad_push_event(GST_BASE_SINK_PAD(sink),
-                         gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, ++eventCount));
+      gst_pad_push_event(GST_BASE_SINK_PAD(sink), gst_video_event_new_upstream_force_key_unit(
+                                                      GST_CLOCK_TIME_NONE, TRUE, ++eventCount));
     }
     if (TimeReached(now, nextKeepAliveMs)) {
       std::uint8_t packet[kVideoHeaderSizeWithName];
       const std::string name = WireNameOf(sink);
-      const std::size_t length = WriteKeepAlivePacket(packet, kCompressTypeMpeg4, state.counters.Load(), name.c_str());
+      const std::size_t length =
+          WriteKeepAlivePacket(packet, kCompressTypeMpeg4, state.counters.Load(), name.c_str());
       SendDatagram(state, packet, length);
       nextKeepAliveMs = TimeReached(now, nextKeepAliveMs + kKeepAliveMs) ? now + kKeepAliveMs
                                                                          : nextKeepAliveMs + kKeepAliveMs;
@@ -295,7 +297,8 @@ gboolean Start(GstBaseSink* sink) {
   GError* error = nullptr;
   GInetAddress* destination = ResolveIpv4(host.c_str(), &error);
   if (destination == nullptr) {
-    GST_ELEMENT_ERROR(sink, RESOURCE, NOT_FOUND, ("Could not resolve %s", host.c_str()), ("%s", error->message));
+    GST_ELEMENT_ERROR(sink, RESOURCE, NOT_FOUND, ("Could not resolve %s", host.c_str()),
+                      ("%s", error->message));
     g_clear_error(&error);
     return FALSE;
   }
@@ -305,8 +308,8 @@ gboolean Start(GstBaseSink* sink) {
 
   state.socket = OpenWireSocket(bindAddress.c_str(), bindPort, &error);
   if (state.socket == nullptr) {
-    GST_ELEMENT_ERROR(sink, RESOURCE, OPEN_WRITE, ("Could not send from %s:%d", bindAddress.c_str(), bindPort),
-                      ("%s", error->message));
+    GST_ELEMENT_ERROR(sink, RESOURCE, OPEN_WRITE,
+                      ("Could not send from %s:%d", bindAddress.c_str(), bindPort), ("%s", error->message));
     g_clear_error(&error);
     g_clear_object(&state.destination);
     return FALSE;
@@ -352,8 +355,8 @@ gboolean SetCaps(GstBaseSink* sink, GstCaps* caps) {
       numerator >= 1 && numerator <= 1000)
     state.timestampStep = TimestampStep(numerator);
   gst_clear_buffer(&state.codecData);
-  if (const GValue* value = gst_structure_get_value(structure, "codec_data"); value != nullptr &&
-                                                                            G_VALUE_HOLDS(value, GST_TYPE_BUFFER))
+  if (const GValue* value = gst_structure_get_value(structure, "codec_data");
+      value != nullptr && G_VALUE_HOLDS(value, GST_TYPE_BUFFER))
     state.codecData = gst_buffer_ref(gst_value_get_buffer(value));
   return TRUE;
 }
@@ -408,16 +411,16 @@ GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
     const std::string name = WireNameOf(sink);
     const std::size_t headerLength = WriteFragmentHeader(header, keyFrame, fields.sequence, fields.timestamp,
                                                          static_cast<std::uint32_t>(length), name.c_str());
-    const std::size_t sent =
-        SendFrameFragments(header, headerLength, frame, length, [&state](const std::uint8_t* data, std::size_t n) {
-          return SendDatagram(state, data, n);
-        });
+    const std::size_t sent = SendFrameFragments(
+        header, headerLength, frame, length,
+        [&state](const std::uint8_t* data, std::size_t n) { return SendDatagram(state, data, n); });
     if (sent == (length + kMaxFragmentPayload - 1) / kMaxFragmentPayload) {
       ++state.frames;
       state.bSendFailing = false;
     } else if (!state.bSendFailing) {
       // The rest of the frame is not sent; one warning until a frame goes out whole again.
-      GST_ELEMENT_WARNING(sink, RESOURCE, WRITE, ("Could not send a frame"), ("%zu of its datagrams sent", sent));
+      GST_ELEMENT_WARNING(sink, RESOURCE, WRITE, ("Could not send a frame"),
+                          ("%zu of its datagrams sent", sent));
       state.bSendFailing = true;
     }
   }
@@ -440,36 +443,38 @@ static void gst_quelvora_sink_class_init(GstQuelvoraSinkClass* klass) {
   object->finalize = Finalize;
 
   const auto readWrite = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
-  g_properties[kPropHost] =
-      g_param_spec_string("host", "Host", "Address (or a multicast group) to send to", kDefaultHost, readWrite);
-  g_properties[kPropPort] = g_param_spec_int("port", "Port", "Port to send to", 1, 65535, kDefaultPort, readWrite);
-  g_properties[kPropBindAddress] =
-      g_param_spec_string("bind-address", "Bind address", "Local address to send from", kDefaultBindAddress, readWrite);
+  g_properties[kPropHost] = g_param_spec_string("host", "Host", "Address (or a multicast group) to send to",
+                                                kDefaultHost, readWrite);
+  g_properties[kPropPort] =
+      g_param_spec_int("port", "Port", "Port to send to", 1, 65535, kDefaultPort, readWrite);
+  g_properties[kPropBindAddress] = g_param_spec_string(
+      "bind-address", "Bind address", "Local address to send from", kDefaultBindAddress, readWrite);
   g_properties[kPropBindPort] = g_param_spec_int(
-      "bind-port", "Bind port", "Local port to send from, where receivers' key-frame requests arrive (0: any)", 0,
-      65535, 0, readWrite);
-  g_properties[kPropUserName] =
-      g_param_spec_string("user-name", "User name", "Name carried in every datagram (its first 16 bytes)", "", readWrite);
-  g_properties[kPropSeqnumOffset] = g_param_spec_int(
-      "seqnum-offset", "Sequence number offset", "Sequence number of the first frame (-1: random)", -1, 65535, -1,
-      readWrite);
-  g_properties[kPropTimestampOffset] = g_param_spec_int64(
-      "timestamp-offset", "Timestamp offset", "Timestamp of the first frame (-1: random)", -1, G_MAXUINT32, -1,
-      readWrite);
-  g_properties[kPropSourceId] = g_param_spec_int64(
-      "source-id", "Source identifier", "Identifier in the keep-alive datagrams (-1: random)", -1, G_MAXUINT32, -1,
-      readWrite);
+      "bind-port", "Bind port",
+      "Local port to send from, where receivers' key-frame requests arrive (0: any)", 0, 65535, 0, readWrite);
+  g_properties[kPropUserName] = g_param_spec_string(
+      "user-name", "User name", "Name carried in every datagram (its first 16 bytes)", "", readWrite);
+  g_properties[kPropSeqnumOffset] =
+      g_param_spec_int("seqnum-offset", "Sequence number offset",
+                       "Sequence number of the first frame (-1: random)", -1, 65535, -1, readWrite);
+  g_properties[kPropTimestampOffset] =
+      g_param_spec_int64("timestamp-offset", "Timestamp offset", "Timestamp of the first frame (-1: random)",
+                         -1, G_MAXUINT32, -1, readWrite);
+  g_properties[kPropSourceId] = g_param_spec_int64("source-id", "Source identifier",
+                                                   "Identifier in the keep-alive datagrams (-1: random)", -1,
+                                                   G_MAXUINT32, -1, readWrite);
   g_properties[kPropFrames] = Uint64Figure("frames", "Frames", "Frames sent whole");
-  g_properties[kPropDatagrams] = Uint64Figure("datagrams", "Datagrams", "Datagrams sent, keep-alives included");
+  g_properties[kPropDatagrams] =
+      Uint64Figure("datagrams", "Datagrams", "Datagrams sent, keep-alives included");
   g_properties[kPropKeyFramesRequested] = Uint64Figure(
       "key-frames-requested", "Key frames requested", "Key frames asked of upstream for receivers' requests");
   g_object_class_install_properties(object, kPropCount, g_properties);
 
   auto* element = GST_ELEMENT_CLASS(klass);
   gst_element_class_add_static_pad_template(element, &g_sinkTemplate);
-  gst_element_class_set_static_metadata(element, "Quelvora video sink", "Sink/Network",
-                                        "Sends MPEG-4 frames as Quelvora datagrams, as a sending control does",
-                                        "Quelvora developers");
+  gst_element_class_set_static_metadata(
+      element, "Quelvora video sink", "Sink/Network",
+      "Sends MPEG-4 frames as Quelvora datagrams, as a sending control does", "Quelvora developers");
 
   auto* base = GST_BASE_SINK_CLASS(klass);
   base->start = Start;

@@ -36,8 +36,9 @@ enum Property : guint {
 };
 GParamSpec* g_properties[kPropCount];
 
-GstStaticPadTemplate g_srcTemplate = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"));
+GstStaticPadTemplate g_srcTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"));
 
 // Everything of the element but its GObject part.
 struct SrcState {
@@ -231,8 +232,8 @@ void UpdateCaps(GstBaseSrc* base, SrcState& state, const AssembledFrame& frame) 
   if (state.bHaveCaps && (!haveSize || (size.width == state.size.width && size.height == state.size.height)))
     return;
   if (!haveSize && !frame.keyFrame) return;
-  GstCaps* caps = gst_caps_new_simple("video/mpeg", "mpegversion", G_TYPE_INT, 4, "systemstream", G_TYPE_BOOLEAN,
-                                      FALSE, nullptr);
+  GstCaps* caps = gst_caps_new_simple("video/mpeg", "mpegversion", G_TYPE_INT, 4, "systemstream",
+                                      G_TYPE_BOOLEAN, FALSE, nullptr);
   if (haveSize) {
     gst_caps_set_simple(caps, "width", G_TYPE_INT, size.width, "height", G_TYPE_INT, size.height, nullptr);
     state.size = size;
@@ -273,7 +274,8 @@ void Receive(GstBaseSrc* base, SrcState& state, gsize length, GSocketAddress* fr
         }
         g_object_unref(address);
       });
-  if (state.stream.TakeUserNameChange()) g_object_notify_by_pspec(G_OBJECT(base), g_properties[kPropUserName]);
+  if (state.stream.TakeUserNameChange())
+    g_object_notify_by_pspec(G_OBJECT(base), g_properties[kPropUserName]);
 }
 
 GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
@@ -334,8 +336,9 @@ static void gst_quelvora_src_class_init(GstQuelvoraSrcClass* klass) {
   g_properties[kPropAddress] = g_param_spec_string(
       "address", "Address", "Local address to receive on; a multicast group (224.0.0.0/4) is joined",
       kDefaultAddress, readWrite);
-  g_properties[kPropPort] = g_param_spec_int("port", "Port", "Local port to receive on (0: one the system chooses)",
-                                             0, 65535, kDefaultPort, readWrite);
+  g_properties[kPropPort] =
+      g_param_spec_int("port", "Port", "Local port to receive on (0: one the system chooses)", 0, 65535,
+                       kDefaultPort, readWrite);
   g_properties[kPropSender] = g_param_spec_string(
       "sender", "Sender",
       "ADDRESS:PORT of the sender to follow; empty follows the first that speaks, and the next one after "
@@ -345,8 +348,8 @@ static void gst_quelvora_src_class_init(GstQuelvoraSrcClass* klass) {
       g_param_spec_string("user-name", "User name", "The sender's user name, as its datagrams carry it", "",
                           static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
   g_properties[kPropFrames] = Uint64Figure("frames", "Frames", "Frames pushed");
-  g_properties[kPropLosses] =
-      Uint64Figure("losses", "Losses", "Frames of the sender not pushed: lost, damaged or before a key frame");
+  g_properties[kPropLosses] = Uint64Figure(
+      "losses", "Losses", "Frames of the sender not pushed: lost, damaged or before a key frame");
   g_properties[kPropDatagrams] = Uint64Figure("datagrams", "Datagrams", "Datagrams read from the sender");
   g_properties[kPropRequests] =
       Uint64Figure("key-frame-requests", "Key-frame requests", "Key-frame requests sent to the sender");

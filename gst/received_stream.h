@@ -89,8 +89,8 @@ void ReceivedStream::Take(const std::uint8_t* data, std::size_t length, const Wi
   // Keep-alives neither start nor end a wait.
   if (header->payloadLength == 0) return;
   if (m_assembler.Waiting()) {
-    m_requester.Waiting(from.address, from.port, KeyFrameRequester::kDisplayPath, m_assembler.KeyFrameArriving(),
-                        nowMs);
+    m_requester.Waiting(from.address, from.port, KeyFrameRequester::kDisplayPath,
+                        m_assembler.KeyFrameArriving(), nowMs);
   } else {
     m_requester.Satisfied(from.address, from.port, KeyFrameRequester::kDisplayPath);
   }

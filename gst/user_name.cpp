@@ -22,8 +22,8 @@ std::string UserNameToUtf8(const std::string& bytes) {
     gsize read = 0;
     gsize written = 0;
     GError* error = nullptr;
-    gchar* text = g_convert(bytes.data() + start, static_cast<gssize>(bytes.size() - start), "UTF-8", from.c_str(),
-                            &read, &written, &error);
+    gchar* text = g_convert(bytes.data() + start, static_cast<gssize>(bytes.size() - start), "UTF-8",
+                            from.c_str(), &read, &written, &error);
     if (text != nullptr) {
       out.append(text, written);
       g_free(text);
@@ -50,7 +50,8 @@ std::string UserNameToUtf8(const std::string& bytes) {
 std::string UserNameFromUtf8(const char* utf8) {
   if (utf8 == nullptr) return {};
   gsize written = 0;
-  gchar* bytes = g_convert_with_fallback(utf8, -1, CodePage().c_str(), "UTF-8", "?", nullptr, &written, nullptr);
+  gchar* bytes =
+      g_convert_with_fallback(utf8, -1, CodePage().c_str(), "UTF-8", "?", nullptr, &written, nullptr);
   if (bytes == nullptr) return utf8;
   std::string out(bytes, written);
   g_free(bytes);

@@ -51,7 +51,8 @@ GSocket* OpenWireSocket(const char* address, int port, GError** error) {
   g_socket_set_option(socket, SOL_SOCKET, SO_RCVBUF, kSocketBufferBytes, nullptr);
 
   const bool group = IsMulticast(local);
-  GInetAddress* bindAddress = group ? g_inet_address_new_any(G_SOCKET_FAMILY_IPV4) : G_INET_ADDRESS(g_object_ref(local));
+  GInetAddress* bindAddress =
+      group ? g_inet_address_new_any(G_SOCKET_FAMILY_IPV4) : G_INET_ADDRESS(g_object_ref(local));
   GSocketAddress* bound = g_inet_socket_address_new(bindAddress, static_cast<guint16>(port));
   bool ok = g_socket_bind(socket, bound, group, error);
   if (ok && group) ok = g_socket_join_multicast_group(socket, local, FALSE, nullptr, error);
@@ -86,7 +87,8 @@ bool WireAddressOf(GSocketAddress* address, WireAddress* out) {
 }
 
 GSocketAddress* SocketAddressOf(const WireAddress& address) {
-  const guint8 bytes[4] = {static_cast<guint8>(address.address >> 24), static_cast<guint8>(address.address >> 16),
+  const guint8 bytes[4] = {static_cast<guint8>(address.address >> 24),
+                           static_cast<guint8>(address.address >> 16),
                            static_cast<guint8>(address.address >> 8), static_cast<guint8>(address.address)};
   GInetAddress* ip = g_inet_address_new_from_bytes(bytes, G_SOCKET_FAMILY_IPV4);
   GSocketAddress* result = g_inet_socket_address_new(ip, address.port);

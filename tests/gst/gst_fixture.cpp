@@ -83,9 +83,11 @@ std::string TestFolder() {
   return folder;
 }
 
-int CheckPictures(const std::string& file, int width, int height, bool bottomUp, std::string* summary) {
+int CheckPictures(const std::string& file, int width, int height, bool bottomUp, double minPsnr,
+                  std::string* summary) {
   const std::string command = std::string(QV_PICTURE_CHECK) + " " + file + " " + std::to_string(width) + " " +
-                              std::to_string(height) + (bottomUp ? " bottom-up" : " top-down");
+                              std::to_string(height) + (bottomUp ? " bottom-up " : " top-down ") +
+                              std::to_string(minPsnr);
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
   char line[512];

@@ -43,9 +43,10 @@ class LoopbackUdp {
 // A folder of its own for the running test, below $QV_TEST_TMP.
 std::string TestFolder();
 
-// Runs qv-picture-check on a file of raw B,G,R pictures of the test camera; answers its exit code and
-// puts its first line (the figures) in `summary`.
-int CheckPictures(const std::string& file, int width, int height, bool bottomUp, std::string* summary);
+// Runs qv-picture-check on a file of raw B,G,R pictures of the test camera (a picture is right from
+// minPsnr dB); answers its exit code and puts what it printed in `summary`.
+int CheckPictures(const std::string& file, int width, int height, bool bottomUp, double minPsnr,
+                  std::string* summary);
 // Pictures in a file of raw 24-bit pictures.
 long PicturesIn(const std::string& file, int width, int height);
 

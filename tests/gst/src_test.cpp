@@ -65,7 +65,8 @@ TEST_F(SrcTest, PushesEveryFrameWholeWithItsKindTimeAndSize) {
   const USHORT port = Play();
   LoopbackUdp sender;
   for (int i = 0; i < kFrames; ++i)
-    for (const Bytes& d : test_stream::Datagrams(frames_[i], SequenceOf(i, 1000), "Ann")) sender.SendTo(port, d);
+    for (const Bytes& d : test_stream::Datagrams(frames_[i], SequenceOf(i, 1000), "Ann"))
+      sender.SendTo(port, d);
 
   GstClockTime first = GST_CLOCK_TIME_NONE;
   for (int i = 0; i < kFrames; ++i) {
@@ -81,8 +82,9 @@ TEST_F(SrcTest, PushesEveryFrameWholeWithItsKindTimeAndSize) {
 
   GstCaps* caps = gst_pad_get_current_caps(h_->sinkpad);
   ASSERT_NE(caps, nullptr);
-  GstCaps* expected = gst_caps_from_string("video/mpeg, mpegversion=(int)4, systemstream=(boolean)false, "
-                                           "width=(int)176, height=(int)144");
+  GstCaps* expected = gst_caps_from_string(
+      "video/mpeg, mpegversion=(int)4, systemstream=(boolean)false, "
+      "width=(int)176, height=(int)144");
   EXPECT_TRUE(gst_caps_is_equal(caps, expected)) << gst_caps_to_string(caps);
   gst_caps_unref(expected);
   gst_caps_unref(caps);
@@ -152,7 +154,8 @@ TEST_F(SrcTest, UnderLossRepeatsAndReorderingNoWrongFrameAndTheSenderIsAskedForK
     }
     if (buffer == nullptr) break;
     const int frame = FrameOf(buffer);
-    ASSERT_GE(frame, 0) << "a frame that was never sent, after frame " << (pushed.empty() ? -1 : pushed.back());
+    ASSERT_GE(frame, 0) << "a frame that was never sent, after frame "
+                        << (pushed.empty() ? -1 : pushed.back());
     if (!pushed.empty()) {
       ASSERT_GT(frame, pushed.back());
       // After a gap only a key frame decodes.
