@@ -429,6 +429,23 @@ GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
   return GST_FLOW_OK;
 }
 
+// Every frame is sent, whatever its time: the segment's bounds are dropped, as the encoders' times
+// cannot be trusted (avenc_mpeg4 of GStreamer 1.22 stamps every frame 2^63 ns, past the end of the
+// segment of a file, where the base class would drop every frame).
+gboolean Event(GstBaseSink* sink, GstEvent* event) {
+  if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+    const GstSegment* given = nullptr;
+    gst_event_parse_segment(event, &given);
+    GstSegment open;
+    gst_segment_init(&open, given->format);
+    GstEvent* unbounded = gst_event_new_segment(&open);
+    gst_event_set_seqnum(unbounded, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    event = unbounded;
+  }
+  return GST_BASE_SINK_CLASS(gst_quelvora_sink_parent_class)->event(sink, event);
+}
+
 GParamSpec* Uint64Figure(const char* name, const char* nick, const char* blurb) {
   return g_param_spec_uint64(name, nick, blurb, 0, G_MAXUINT64, 0,
                              static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
@@ -481,6 +498,7 @@ static void gst_quelvora_sink_class_init(GstQuelvoraSinkClass* klass) {
   base->stop = Stop;
   base->set_caps = SetCaps;
   base->render = Render;
+  base->event = Event;
 
   GST_DEBUG_CATEGORY_INIT(quelvora_sink_debug, "quelvorasink", 0, "Quelvora video sink");
 }

@@ -87,20 +87,32 @@ kill -INT $player
 wait $player || true
 expect_pictures rtp.bgr top-down $((sent - 5))
 
-# Send: the README's line into a control that shows and records it at the size it is told (CIF); the
-# pictures are checked against their source in test_gst, FFmpeg reads the recording.
-# (The control's announcement socket takes its port + 1.)
-"$qvhost" --offscreen "$src/examples/receive.js" $port 127.0.0.1:$((port + 2)) 6 . > send-receive.log &
-receiver=$!
-sleep 1
-gst-launch-1.0 videotestsrc is-live=true num-buffers=60 ! video/x-raw,width=352,height=288,framerate=15/1 \
-  ! videoconvert ! avenc_mpeg4 \
-  ! quelvorasink port=$port bind-port=$((port + 2)) user-name=Gus > send-gst.log 2>&1 || fail "send: gst-launch-1.0 failed"
-wait $receiver || fail "send: the receiving control failed"
-cat send-receive.log
-drawn=$(sed -n 's/^receive: pictures drawn: //p' send-receive.log)
-recorded=$(sed -n 's/^receive: frames recorded: //p' send-receive.log)
-[ "$drawn" -ge 58 ] || fail "send: $drawn pictures drawn of 60 sent"
-frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 received.avi)
-[ "$frames" -ge "$recorded" ] && [ "$recorded" -ge 30 ] || fail "send: $recorded recorded, $frames read back"
+# Send: the README's lines into a control that shows and records at the size it is told (CIF); FFmpeg
+# reads the recording. The control's announcement socket takes its port + 1.
+# Runs the pipeline given (the rest) into a control on $port that keeps what it draws, as $1.
+send_into_control() {
+  local name=$1; shift
+  mkdir -p "$name"
+  "$qvhost" --offscreen "$src/examples/receive.js" $port 127.0.0.1:$((port + 2)) 7 "$name" keep > "$name/receive.log" &
+  local receiver=$!
+  sleep 1
+  gst-launch-1.0 "$@" > "$name/gst.log" 2>&1 || fail "$name: gst-launch-1.0 failed: $(tail -3 "$name/gst.log")"
+  wait $receiver || fail "$name: the receiving control failed"
+  cat "$name/receive.log"
+  local drawn recorded frames
+  drawn=$(sed -n 's/^receive: pictures drawn: //p' "$name/receive.log")
+  recorded=$(sed -n 's/^receive: frames recorded: //p' "$name/receive.log")
+  [ "$drawn" -ge 58 ] || fail "$name: $drawn pictures drawn of 60 sent"
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
+           "$name/received.avi")
+  [ "$frames" -ge "$recorded" ] && [ "$recorded" -ge 30 ] || fail "$name: $recorded recorded, $frames read back"
+}
+sink="quelvorasink host=127.0.0.1 port=$port bind-port=$((port + 2)) user-name=Gus"
+send_into_control test videotestsrc is-live=true num-buffers=60 ! video/x-raw,width=352,height=288,framerate=15/1 \
+  ! videoconvert ! avenc_mpeg4 bitrate=250000 ! $sink
+# The recording made above, the camera's pictures encoded twice now: every one still the camera's.
+send_into_control file filesrc location=record.mp4 ! decodebin ! videoconvert ! videoscale \
+  ! video/x-raw,width=352,height=288 ! clocksync ! avenc_mpeg4 bitrate=250000 ! $sink
+result=$("$check" file/received-drawn.bgr $W $H bottom-up 24) || fail "file: $result"
+echo "file/received-drawn.bgr: $result"
 echo "pipelines: all right"
