@@ -289,10 +289,19 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
     }
     GError* error = nullptr;
     GSocketAddress* from = nullptr;
-    gssize length = -1;
-    if (g_socket_condition_wait(state.socket, G_IO_IN, state.cancellable, &error))
-      length = g_socket_receive_from(state.socket, &from, reinterpret_cast<gchar*>(state.datagram.get()),
-                                     kDatagramBytes, state.cancellable, &error);
+    // Read first and wait only when nothing is there: a frame's datagrams come in a burst.
+    gssize length = g_socket_receive_from(state.socket, &from, reinterpret_cast<gchar*>(state.datagram.get()),
+                                          kDatagramBytes, state.cancellable, &error);
+    if (length < 0 && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) {
+      g_clear_error(&error);
+      if (!g_socket_condition_wait(state.socket, G_IO_IN, state.cancellable, &error) &&
+          g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+        g_clear_error(&error);
+        return GST_FLOW_FLUSHING;
+      }
+      g_clear_error(&error);
+      continue;
+    }
     if (length >= 0) {
       Receive(base, state, static_cast<gsize>(length), from);
       g_clear_object(&from);
@@ -303,10 +312,8 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
       g_clear_error(&error);
       return GST_FLOW_FLUSHING;
     }
-    // Nothing there after all, or the answer to a request sent to a port where nobody listens
-    // (a sender gone): read on.
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK) ||
-        g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED) ||
+    // The answer to a request sent to a port where nobody listens (a sender gone): read on.
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED) ||
         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_HOST_UNREACHABLE) ||
         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE)) {
       GST_LOG_OBJECT(push, "read on after: %s", error->message);

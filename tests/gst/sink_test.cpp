@@ -151,7 +151,9 @@ TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds
   for (const auto& d : arrived) {
     if (!IsKeepAlive(d.bytes)) continue;
     ++keepAlives;
-    if (keepAlives > 1) EXPECT_EQ(d.bytes, expected);
+    if (keepAlives > 1) {
+      EXPECT_EQ(d.bytes, expected);
+    }
   }
   // One at once, then one every 300 ms: four in the second.
   EXPECT_GE(keepAlives, 3);
