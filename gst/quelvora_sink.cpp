@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "gst/figure_property.h"
 #include "gst/user_name.h"
 #include "gst/vol_size.h"
 #include "gst/wire_socket.h"
@@ -446,11 +447,6 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
   return GST_BASE_SINK_CLASS(gst_quelvora_sink_parent_class)->event(sink, event);
 }
 
-GParamSpec* Uint64Figure(const char* name, const char* nick, const char* blurb) {
-  return g_param_spec_uint64(name, nick, blurb, 0, G_MAXUINT64, 0,
-                             static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
-}
-
 }  // namespace
 
 static void gst_quelvora_sink_class_init(GstQuelvoraSinkClass* klass) {
@@ -480,10 +476,10 @@ static void gst_quelvora_sink_class_init(GstQuelvoraSinkClass* klass) {
   g_properties[kPropSourceId] = g_param_spec_int64("source-id", "Source identifier",
                                                    "Identifier in the keep-alive datagrams (-1: random)", -1,
                                                    G_MAXUINT32, -1, readWrite);
-  g_properties[kPropFrames] = Uint64Figure("frames", "Frames", "Frames sent whole");
+  g_properties[kPropFrames] = FigureProperty("frames", "Frames", "Frames sent whole");
   g_properties[kPropDatagrams] =
-      Uint64Figure("datagrams", "Datagrams", "Datagrams sent, keep-alives included");
-  g_properties[kPropKeyFramesRequested] = Uint64Figure(
+      FigureProperty("datagrams", "Datagrams", "Datagrams sent, keep-alives included");
+  g_properties[kPropKeyFramesRequested] = FigureProperty(
       "key-frames-requested", "Key frames requested", "Key frames asked of upstream for receivers' requests");
   g_object_class_install_properties(object, kPropCount, g_properties);
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "gst/figure_property.h"
 #include "gst/frame_timeline.h"
 #include "gst/received_stream.h"
 #include "gst/user_name.h"
@@ -326,11 +327,6 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
   }
 }
 
-GParamSpec* Uint64Figure(const char* name, const char* nick, const char* blurb) {
-  return g_param_spec_uint64(name, nick, blurb, 0, G_MAXUINT64, 0,
-                             static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
-}
-
 }  // namespace
 
 static void gst_quelvora_src_class_init(GstQuelvoraSrcClass* klass) {
@@ -354,12 +350,12 @@ static void gst_quelvora_src_class_init(GstQuelvoraSrcClass* klass) {
   g_properties[kPropUserName] =
       g_param_spec_string("user-name", "User name", "The sender's user name, as its datagrams carry it", "",
                           static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
-  g_properties[kPropFrames] = Uint64Figure("frames", "Frames", "Frames pushed");
-  g_properties[kPropLosses] = Uint64Figure(
+  g_properties[kPropFrames] = FigureProperty("frames", "Frames", "Frames pushed");
+  g_properties[kPropLosses] = FigureProperty(
       "losses", "Losses", "Frames of the sender not pushed: lost, damaged or before a key frame");
-  g_properties[kPropDatagrams] = Uint64Figure("datagrams", "Datagrams", "Datagrams read from the sender");
+  g_properties[kPropDatagrams] = FigureProperty("datagrams", "Datagrams", "Datagrams read from the sender");
   g_properties[kPropRequests] =
-      Uint64Figure("key-frame-requests", "Key-frame requests", "Key-frame requests sent to the sender");
+      FigureProperty("key-frame-requests", "Key-frame requests", "Key-frame requests sent to the sender");
   g_object_class_install_properties(object, kPropCount, g_properties);
 
   auto* element = GST_ELEMENT_CLASS(klass);

@@ -72,10 +72,10 @@ class SinkToControlTest : public sendtest::ControlTest {
     StartGStreamer();
     folder_ = TestFolder();
     {
-      LoopbackUdp probe;  // a port the system chose, free again once the probe is gone
+      sendtest::Receiver probe;  // a port the system chose, free again once the probe is gone
       receivePort_ = probe.Port();
     }
-    LoopbackUdp probe;
+    sendtest::Receiver probe;
     sendPort_ = probe.Port();
   }
   void TearDown() override {

@@ -1,5 +1,5 @@
-// Shared by the element tests: GStreamer started with the plugin as built, UDP sockets on loopback,
-// and the checks of pictures against the test camera's.
+// Shared by the element tests: GStreamer started with the plugin as built, and the checks of pictures
+// against the test camera's.
 #pragma once
 
 #include <gst/gst.h>
@@ -9,36 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/winsock/winsock.h"
-
 namespace gsttest {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // gst_init and the plugin from the build folder, once per process.
 void StartGStreamer();
-
-// A UDP socket on 127.0.0.1 at a port the system chose.
-class LoopbackUdp {
- public:
-  LoopbackUdp();
-  ~LoopbackUdp();
-  LoopbackUdp(const LoopbackUdp&) = delete;
-  LoopbackUdp& operator=(const LoopbackUdp&) = delete;
-
-  USHORT Port() const { return port_; }
-  void SendTo(USHORT port, const Bytes& datagram) const;
-  struct Datagram {
-    Bytes bytes;
-    USHORT fromPort = 0;
-  };
-  // Every datagram that arrives until none has come for quietMs.
-  std::vector<Datagram> Drain(int quietMs = 300) const;
-
- private:
-  winsock::SOCKET socket_;
-  USHORT port_ = 0;
-};
 
 // A folder of its own for the running test, below $QV_TEST_TMP.
 std::string TestFolder();

@@ -62,7 +62,7 @@ TEST_F(SinkTest, DatagramsAreASendingControlsByteForByte) {
   const auto frames = sendtest::Reassemble(controls);
   ASSERT_GT(frames.size(), 15u);
 
-  LoopbackUdp fromSink;
+  sendtest::Receiver fromSink;
   GstHarness* h =
       SinkTo(fromSink.Port(), "user-name", "Alice", "seqnum-offset", static_cast<int>(frames[0].sequence),
              "timestamp-offset", static_cast<gint64>(frames[0].timestamp));
@@ -73,7 +73,7 @@ TEST_F(SinkTest, DatagramsAreASendingControlsByteForByte) {
   }
   std::vector<Bytes> sinks;
   for (const auto& d : fromSink.Drain())
-    if (!IsKeepAlive(d.bytes)) sinks.push_back(d.bytes);
+    if (!IsKeepAlive(d)) sinks.push_back(d);
   ASSERT_EQ(sinks.size(), controls.size());
   for (std::size_t i = 0; i < sinks.size(); ++i) ASSERT_EQ(sinks[i], controls[i]) << "datagram " << i;
 
@@ -104,7 +104,7 @@ void ExpectForceKeyUnit(GstEvent* event) {
 }
 
 TEST_F(SinkTest, ARequestFromTheDestinationAsksUpstreamForAKeyFrameAtMostTwiceASecond) {
-  LoopbackUdp destination, stranger;
+  sendtest::Receiver destination, stranger;
   GstHarness* h = SinkTo(destination.Port());
   Bytes request(kKeyFrameRequestSize);
   WriteKeyFrameRequest(request.data(), 1234);
@@ -135,7 +135,7 @@ TEST_F(SinkTest, ARequestFromTheDestinationAsksUpstreamForAKeyFrameAtMostTwiceAS
 }
 
 TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds) {
-  LoopbackUdp destination;
+  sendtest::Receiver destination;
   GstHarness* h = SinkTo(destination.Port(), "user-name", "Gus", "seqnum-offset", 500, "timestamp-offset",
                          static_cast<gint64>(80000), "source-id", static_cast<gint64>(0x01020304));
   gst_harness_push(h, gst_buffer_new_memdup("\0\0\1\xB6", 4));
@@ -149,10 +149,10 @@ TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds
       WriteKeepAlivePacket(expected.data(), kCompressTypeMpeg4, PacketFields{501, 80528, 0x01020304}, "Gus"));
   int keepAlives = 0;
   for (const auto& d : arrived) {
-    if (!IsKeepAlive(d.bytes)) continue;
+    if (!IsKeepAlive(d)) continue;
     ++keepAlives;
     if (keepAlives > 1) {
-      EXPECT_EQ(d.bytes, expected);
+      EXPECT_EQ(d, expected);
     }
   }
   // One at once, then one every 300 ms: four in the second.

@@ -7,6 +7,7 @@
 
 #include "net/video_packet.h"
 #include "tests/gst/gst_fixture.h"
+#include "tests/support/capture_fixture.h"
 #include "tests/support/test_stream.h"
 
 namespace {
@@ -21,16 +22,20 @@ constexpr int kHeight = 144;
 constexpr std::uint16_t kFirstSequence = 65500;
 constexpr GstClockTime kFrameSpacing = 450 * GST_MSECOND;  // 3600 timestamp units
 
-class SrcTest : public ::testing::Test {
+class SrcTest : public sendtest::ControlTest {
  protected:
   void SetUp() override {
+    ControlTest::SetUp();
     StartGStreamer();
     frames_ = test_stream::EncodeStream(kWidth, kHeight, kFrames, 250000, kKeyInterval);
     ASSERT_EQ(frames_.size(), static_cast<std::size_t>(kFrames));
     h_ = gst_harness_new("quelvorasrc");
     g_object_set(h_->element, "address", "127.0.0.1", "port", 0, nullptr);
   }
-  void TearDown() override { gst_harness_teardown(h_); }
+  void TearDown() override {
+    gst_harness_teardown(h_);
+    ControlTest::TearDown();
+  }
 
   USHORT Play() {
     gst_harness_play(h_);
@@ -63,7 +68,7 @@ std::uint16_t SequenceOf(int frame, std::uint16_t first = kFirstSequence) {
 
 TEST_F(SrcTest, PushesEveryFrameWholeWithItsKindTimeAndSize) {
   const USHORT port = Play();
-  LoopbackUdp sender;
+  sendtest::Receiver sender;
   for (int i = 0; i < kFrames; ++i)
     for (const Bytes& d : test_stream::Datagrams(frames_[i], SequenceOf(i, 1000), "Ann"))
       sender.SendTo(port, d);
@@ -121,7 +126,7 @@ std::vector<Bytes> ProvablyShuffled(std::vector<Bytes> fragments, std::mt19937& 
 
 TEST_F(SrcTest, UnderLossRepeatsAndReorderingNoWrongFrameAndTheSenderIsAskedForKeyFrames) {
   const USHORT port = Play();
-  LoopbackUdp sender;
+  sendtest::Receiver sender;
   std::mt19937 random(17);
   std::uniform_int_distribution<int> percent(0, 99);
   Bytes heldBack;  // a late fragment of one frame, sent after the next frame began
@@ -179,7 +184,7 @@ TEST_F(SrcTest, UnderLossRepeatsAndReorderingNoWrongFrameAndTheSenderIsAskedForK
   // The waits asked the sender, at its own address, with the request a control sends.
   int received = 0;
   for (const auto& d : sender.Drain()) {
-    EXPECT_TRUE(IsKeyFrameRequest(d.bytes.data(), d.bytes.size()));
+    EXPECT_TRUE(IsKeyFrameRequest(d.data(), d.size()));
     ++received;
   }
   EXPECT_GT(requests, 0u);
@@ -187,7 +192,7 @@ TEST_F(SrcTest, UnderLossRepeatsAndReorderingNoWrongFrameAndTheSenderIsAskedForK
 }
 
 TEST_F(SrcTest, FollowsTheChosenSenderOnly) {
-  LoopbackUdp other, chosen;
+  sendtest::Receiver other, chosen;
   const std::string text = "127.0.0.1:" + std::to_string(chosen.Port());
   g_object_set(h_->element, "sender", text.c_str(), nullptr);
   const USHORT port = Play();
