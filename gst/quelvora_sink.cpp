@@ -79,6 +79,9 @@ struct SinkState {
   bool bSendFailing = false;
   bool bWarnedTooLarge = false;
 
+  // The frames' thread sends on the socket while the tick sends keep-alives and reads requests;
+  // GSocket leaves locking to its users.
+  std::mutex socketLock;
   std::mutex answerLock;
   KeyFrameAnswerer answerer;
   std::thread ticker;
@@ -211,6 +214,7 @@ std::string WireNameOf(GstBaseSink* sink) {
 }
 
 bool SendDatagram(SinkState& state, const std::uint8_t* data, std::size_t length) {
+  std::lock_guard lock(state.socketLock);
   const gssize sent = g_socket_send_to(state.socket, state.destination, reinterpret_cast<const gchar*>(data),
                                        length, nullptr, nullptr);
   if (sent != static_cast<gssize>(length)) return false;
@@ -223,8 +227,12 @@ void ReadRequests(GstBaseSink* sink, SinkState& state) {
   std::uint8_t datagram[kRequestReadBytes];
   for (;;) {
     GSocketAddress* from = nullptr;
-    const gssize length = g_socket_receive_from(state.socket, &from, reinterpret_cast<gchar*>(datagram),
-                                                sizeof datagram, nullptr, nullptr);
+    gssize length;
+    {
+      std::lock_guard lock(state.socketLock);
+      length = g_socket_receive_from(state.socket, &from, reinterpret_cast<gchar*>(datagram), sizeof datagram,
+                                     nullptr, nullptr);
+    }
     if (length < 0) return;  // nothing more (or an error the next send reports)
     WireAddress source;
     if (from != nullptr && WireAddressOf(from, &source) &&

@@ -27,6 +27,8 @@ std::string UserNameToUtf8(const std::string& bytes) {
     if (text != nullptr) {
       out.append(text, written);
       g_free(text);
+      // What is left is the start of a character the field cut off.
+      if (start + read < bytes.size()) out += "\xEF\xBF\xBD";
       break;
     }
     const bool badByte = g_error_matches(error, G_CONVERT_ERROR, G_CONVERT_ERROR_ILLEGAL_SEQUENCE) ||

@@ -136,8 +136,10 @@ TEST_F(SinkTest, ARequestFromTheDestinationAsksUpstreamForAKeyFrameAtMostTwiceAS
 
 TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds) {
   sendtest::Receiver destination;
-  GstHarness* h = SinkTo(destination.Port(), "user-name", "Gus", "seqnum-offset", 500, "timestamp-offset",
-                         static_cast<gint64>(80000), "source-id", static_cast<gint64>(0x01020304));
+  // The name is UTF-8 here, and leaves in the control's code page (936) as a control's does.
+  GstHarness* h =
+      SinkTo(destination.Port(), "user-name", "\u5F20\u4E09", "seqnum-offset", 500, "timestamp-offset",
+             static_cast<gint64>(80000), "source-id", static_cast<gint64>(0x01020304));
   gst_harness_push(h, gst_buffer_new_memdup("\0\0\1\xB6", 4));
   g_usleep(1000 * 1000);
   const auto arrived = destination.Drain(100);
@@ -145,8 +147,8 @@ TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds
 
   // After the frame numbered 500 (timestamp 80000, 66 ms at 15 fps after it): 501 and 80528.
   Bytes expected(kVideoHeaderSizeWithName);
-  expected.resize(
-      WriteKeepAlivePacket(expected.data(), kCompressTypeMpeg4, PacketFields{501, 80528, 0x01020304}, "Gus"));
+  expected.resize(WriteKeepAlivePacket(expected.data(), kCompressTypeMpeg4,
+                                       PacketFields{501, 80528, 0x01020304}, "\xD5\xC5\xC8\xFD"));
   int keepAlives = 0;
   for (const auto& d : arrived) {
     if (!IsKeepAlive(d)) continue;

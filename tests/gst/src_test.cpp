@@ -191,6 +191,24 @@ TEST_F(SrcTest, UnderLossRepeatsAndReorderingNoWrongFrameAndTheSenderIsAskedForK
   EXPECT_EQ(static_cast<guint64>(received), requests);
 }
 
+TEST_F(SrcTest, TheSendersNameReadsAsUtf8FromTheControlsCodePage) {
+  const USHORT port = Play();
+  sendtest::Receiver sender;
+  // Code page 936, and a name of more than 16 bytes, cut inside its last character.
+  const char* names[] = {"\xD5\xC5\xC8\xFD", "abcdefghijklmno\xD5\xC5"};
+  for (int i = 0; i < 2; ++i) {
+    const char* name = names[i];
+    // Key frames, one after the other.
+    for (const Bytes& d : test_stream::Datagrams(frames_[i * kKeyInterval], SequenceOf(i), name))
+      sender.SendTo(port, d);
+    gst_buffer_unref(gst_harness_pull(h_));
+    gchar* read = nullptr;
+    g_object_get(h_->element, "user-name", &read, nullptr);
+    EXPECT_STREQ(read, name[0] == 'a' ? "abcdefghijklmno\uFFFD" : "\u5F20\u4E09");
+    g_free(read);
+  }
+}
+
 TEST_F(SrcTest, FollowsTheChosenSenderOnly) {
   sendtest::Receiver other, chosen;
   const std::string text = "127.0.0.1:" + std::to_string(chosen.Port());
