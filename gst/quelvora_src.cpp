@@ -226,13 +226,12 @@ gboolean Query(GstBaseSrc* base, GstQuery* query) {
   return TRUE;
 }
 
-// The caps of the stream, from the size a key frame announces.
+// The caps of the stream, from the size a key frame announces (the first frame pushed is one).
 void UpdateCaps(GstBaseSrc* base, SrcState& state, const AssembledFrame& frame) {
   PictureSize size;
   const bool haveSize = frame.keyFrame && ReadVolSize(frame.data, frame.length, &size);
   if (state.bHaveCaps && (!haveSize || (size.width == state.size.width && size.height == state.size.height)))
     return;
-  if (!haveSize && !frame.keyFrame) return;
   GstCaps* caps = gst_caps_new_simple("video/mpeg", "mpegversion", G_TYPE_INT, 4, "systemstream",
                                       G_TYPE_BOOLEAN, FALSE, nullptr);
   if (haveSize) {

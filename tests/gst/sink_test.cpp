@@ -3,10 +3,13 @@
 #include <gst/check/gstharness.h>
 #include <gst/video/video-event.h>
 
+#include <algorithm>
+
 #include "net/compress_type.h"
 #include "net/video_packet.h"
 #include "tests/gst/gst_fixture.h"
 #include "tests/support/capture_fixture.h"
+#include "tests/support/test_stream.h"
 
 namespace {
 
@@ -160,6 +163,48 @@ TEST_F(SinkTest, KeepAlivesCarryTheNextFramesNumberEveryThreeHundredMilliseconds
   // One at once, then one every 300 ms: four in the second.
   EXPECT_GE(keepAlives, 3);
   EXPECT_LE(keepAlives, 5);
+}
+
+// The payload of the datagrams of one frame, put back together.
+Bytes FramePayload(const std::vector<Bytes>& datagrams) {
+  Bytes frame;
+  for (const Bytes& d : datagrams) {
+    if (IsKeepAlive(d)) continue;
+    const auto header = ParseDatagram(d.data(), d.size());
+    frame.insert(frame.end(), d.begin() + static_cast<long>(header->payloadOffset), d.end());
+  }
+  return frame;
+}
+
+TEST_F(SinkTest, AKeyFrameWithoutTheStreamHeadersTakesThemFromTheCaps) {
+  // An encoder that gives the headers (up to the first picture) only in the caps, as codec_data.
+  const Bytes whole = test_stream::EncodeStream(176, 144, 1).at(0).bytes;
+  const Bytes picture{0, 0, 1, 0xB6};
+  const auto at = std::search(whole.begin(), whole.end(), picture.begin(), picture.end());
+  ASSERT_NE(at, whole.end());
+  const Bytes headers(whole.begin(), at), frame(at, whole.end());
+
+  sendtest::Receiver destination;
+  GstElement* sink = gst_element_factory_make("quelvorasink", nullptr);
+  g_object_set(sink, "host", "127.0.0.1", "port", static_cast<int>(destination.Port()), nullptr);
+  GstHarness* h = gst_harness_new_with_element(sink, "sink", nullptr);
+  gst_object_unref(sink);
+  GstBuffer* codecData = gst_buffer_new_memdup(headers.data(), headers.size());
+  GstCaps* caps = gst_caps_from_string(kCaps);
+  gst_caps_set_simple(caps, "codec_data", GST_TYPE_BUFFER, codecData, nullptr);
+  gst_harness_set_src_caps(h, caps);
+  gst_buffer_unref(codecData);
+
+  gst_harness_push(h, gst_buffer_new_memdup(frame.data(), frame.size()));
+  EXPECT_EQ(FramePayload(destination.Drain()), whole);
+  // A key frame that has them goes as it is, and so does any other frame.
+  gst_harness_push(h, gst_buffer_new_memdup(whole.data(), whole.size()));
+  EXPECT_EQ(FramePayload(destination.Drain()), whole);
+  GstBuffer* delta = gst_buffer_new_memdup(frame.data(), frame.size());
+  GST_BUFFER_FLAG_SET(delta, GST_BUFFER_FLAG_DELTA_UNIT);
+  gst_harness_push(h, delta);
+  EXPECT_EQ(FramePayload(destination.Drain()), frame);
+  gst_harness_teardown(h);
 }
 
 }  // namespace
