@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "control/quelvora_ctrl.h"
-
 const char* CompressTypeFromText(const char* text) {
   if (!text) return nullptr;
   if (std::strstr(text, "261")) return kCompressTypeH261;
@@ -18,12 +16,4 @@ bool IsCompressType(const char* compressType, const char* type) {
 
 bool IsH26xCompressType(const char* type) {
   return IsCompressType(type, kCompressTypeH261) || IsCompressType(type, kCompressTypeH263);
-}
-
-BOOL CQuelvoraCtrl::SetCompressType(LPCTSTR szCompressType) {
-  const char* type = CompressTypeFromText(szCompressType);
-  if (!type) return FALSE;
-  std::lock_guard<std::mutex> lock(m_csSettings);
-  m_strCompressType = type;
-  return TRUE;
 }

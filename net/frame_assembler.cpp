@@ -69,6 +69,7 @@ void FrameAssembler::Begin(Slot& slot, const ParsedDatagram& header) {
   slot.buffer = buffer;
   slot.state = Slot::State::kFilling;
   slot.sequence = header.sequence;
+  slot.timestamp = header.timestamp;
   slot.frameLength = header.frameLength;
   slot.keyFrame = header.marker;
   slot.count = static_cast<int>((header.frameLength + kMaxFragmentPayload - 1) / kMaxFragmentPayload);
@@ -140,6 +141,7 @@ AssembledFrame FrameAssembler::HandOut(Slot& slot) {
   frame.data = slot.buffer;
   frame.length = slot.frameLength;
   frame.sequence = slot.sequence;
+  frame.timestamp = slot.timestamp;
   frame.keyFrame = slot.keyFrame;
   frame.skipped = m_bHaveLast ? static_cast<std::uint16_t>(slot.sequence - m_nLast - 1) : 0;
   m_nLast = slot.sequence;

@@ -45,6 +45,7 @@ struct AssembledFrame {
   const std::uint8_t* data = nullptr;
   std::size_t length = 0;
   std::uint16_t sequence = 0;
+  std::uint32_t timestamp = 0;  // as the frame's first fragment to arrive carried it
   bool keyFrame = false;
   // Sequence numbers between the frame handed out before this one and this one: frames that were
   // lost, damaged or passed over while waiting. 0 for the first frame after a Reset.
@@ -92,6 +93,7 @@ class FrameAssembler {
     enum class State { kEmpty, kFilling, kComplete, kDamaged };
     State state = State::kEmpty;
     std::uint16_t sequence = 0;
+    std::uint32_t timestamp = 0;
     std::uint32_t frameLength = 0;
     bool keyFrame = false;
     int count = 0;  // fragments the frame left as

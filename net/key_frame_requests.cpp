@@ -1,5 +1,6 @@
 #include "net/key_frame_requests.h"
 
+// Only the byte-order helpers, which are inline: nothing here calls the socket library.
 #include "platform/winsock/winsock.h"
 
 KeyFrameRequester::Target* KeyFrameRequester::Find(ULONG ulAddress, USHORT usPort, int nPath) {
@@ -60,10 +61,9 @@ bool KeyFrameAnswerer::TakeDue(std::uint32_t nowMs) {
   return true;
 }
 
-bool AnswersRequestFrom(const Endpoint& sendRemote, ULONG ulAddress, USHORT usPort) {
-  const ULONG destination = sendRemote.Address();
-  if ((winsock::ntohl(destination) & 0xF0000000u) == 0xE0000000u) return true;
-  return destination == ulAddress && winsock::htons(sendRemote.usPort) == usPort;
+bool AnswersRequestFrom(ULONG ulDestination, USHORT usDestinationPort, ULONG ulAddress, USHORT usPort) {
+  if ((winsock::ntohl(ulDestination) & 0xF0000000u) == 0xE0000000u) return true;
+  return ulDestination == ulAddress && usDestinationPort == usPort;
 }
 
 void SharedSocketRequests::Note(ULONG ulAddress, USHORT usPort) {

@@ -15,7 +15,6 @@
 
 #include <mutex>
 
-#include "net/endpoint.h"
 #include "net/rate_allowance.h"
 #include "platform/kernel/windef.h"
 
@@ -120,9 +119,10 @@ class KeyFrameAnswerer {
   std::uint32_t m_lastAnsweredMs = 0;
 };
 
-// Whether a sender takes a key-frame request from this source (address and port in network byte
-// order): from the address it sends to, or from anyone when it sends to a multicast group.
-bool AnswersRequestFrom(const Endpoint& sendRemote, ULONG ulAddress, USHORT usPort);
+// Whether a sender that sends to a destination takes a key-frame request from this source (every
+// address and port in network byte order): from the address it sends to, or from anyone when it
+// sends to a multicast group.
+bool AnswersRequestFrom(ULONG ulDestination, USHORT usDestinationPort, ULONG ulAddress, USHORT usPort);
 
 // Requests read on the shared socket of same-socket mode, by the receive loop of the control that
 // receives on it, for whichever control of the process sends on it. The receive loop notes them

@@ -160,7 +160,7 @@ bool CQuelvoraCtrl::KeyFrameRequestedBeforeFrame() {
         break;
       }
       if (IsKeyFrameRequest(datagram, static_cast<std::size_t>(n)) &&
-          AnswersRequestFrom(remote, from.sin_addr.s_addr, from.sin_port))
+          AnswersRequestFrom(remote.Address(), htons(remote.usPort), from.sin_addr.s_addr, from.sin_port))
         m_keyFrameAnswerer.Request();
     }
   } else {
@@ -168,7 +168,7 @@ bool CQuelvoraCtrl::KeyFrameRequestedBeforeFrame() {
     ULONG ulAddress = 0;
     USHORT usPort = 0;
     if (TheSharedSocketRequests().TakeNew(&m_nSharedRequestsSeen, &ulAddress, &usPort) &&
-        AnswersRequestFrom(remote, ulAddress, usPort))
+        AnswersRequestFrom(remote.Address(), htons(remote.usPort), ulAddress, usPort))
       m_keyFrameAnswerer.Request();
   }
   return m_keyFrameAnswerer.TakeDue(GetTickCount());

@@ -13,6 +13,9 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libgstreamer1.0-dev
+  # The plugin (gst/) and its tests: gst/video and gst/app, the MPEG-4 header parser, and
+  # mpeg4videoparse for recording to MP4.
+  libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev gstreamer1.0-plugins-bad
 )
 
 missing=()

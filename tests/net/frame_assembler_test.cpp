@@ -258,8 +258,12 @@ TEST_F(Assembler, ShuffledRepeatedAndLostDatagramsNeverGiveAWrongFrame) {
   ASSERT_GT(out.size(), 1000u);
   for (std::size_t i = 0; i < out.size(); ++i) {
     ASSERT_EQ(out[i].bytes, sent[out[i].sequence]) << out[i].sequence;
-    if (out[i].skipped > 0) EXPECT_TRUE(out[i].key) << out[i].sequence;
-    if (i > 0) EXPECT_TRUE(SequenceAfter(out[i].sequence, out[i - 1].sequence));
+    if (out[i].skipped > 0) {
+      EXPECT_TRUE(out[i].key) << out[i].sequence;
+    }
+    if (i > 0) {
+      EXPECT_TRUE(SequenceAfter(out[i].sequence, out[i - 1].sequence));
+    }
   }
 }
 

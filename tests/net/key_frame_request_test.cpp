@@ -107,14 +107,11 @@ TEST(KeyFrameAnswerer, AtMostOneKeyFrameForRequestsEachHalfSecond) {
 }
 
 TEST(KeyFrameAnswerer, TakesRequestsFromItsDestinationOrFromAGroupsMembers) {
-  Endpoint unicast;
-  unicast.Set("10.0.0.2", 17010);
-  EXPECT_TRUE(AnswersRequestFrom(unicast, inet_addr("10.0.0.2"), htons(17010)));
-  EXPECT_FALSE(AnswersRequestFrom(unicast, inet_addr("10.0.0.2"), htons(17011)));
-  EXPECT_FALSE(AnswersRequestFrom(unicast, inet_addr("10.0.0.3"), htons(17010)));
-  Endpoint group;
-  group.Set("239.1.2.3", 17200);
-  EXPECT_TRUE(AnswersRequestFrom(group, inet_addr("10.0.0.9"), htons(4000)));
+  const ULONG unicast = inet_addr("10.0.0.2");
+  EXPECT_TRUE(AnswersRequestFrom(unicast, htons(17010), inet_addr("10.0.0.2"), htons(17010)));
+  EXPECT_FALSE(AnswersRequestFrom(unicast, htons(17010), inet_addr("10.0.0.2"), htons(17011)));
+  EXPECT_FALSE(AnswersRequestFrom(unicast, htons(17010), inet_addr("10.0.0.3"), htons(17010)));
+  EXPECT_TRUE(AnswersRequestFrom(inet_addr("239.1.2.3"), htons(17200), inet_addr("10.0.0.9"), htons(4000)));
 }
 
 // ---- Controls on loopback ----

@@ -176,6 +176,15 @@ std::vector<Bytes> Receiver::Drain(int quietMs) {
   }
 }
 
+void Receiver::SendTo(USHORT port, const Bytes& datagram) const {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = inet_addr("127.0.0.1");
+  sendto(socket_, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
+         reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 std::vector<ReceivedFrame> Reassemble(const std::vector<Bytes>& datagrams) {
   std::vector<ReceivedFrame> frames;
   for (const Bytes& d : datagrams) {

@@ -75,6 +75,8 @@ class Receiver {
   USHORT Port() const { return port_; }
   // Every datagram that arrives until none has come for quietMs.
   std::vector<Bytes> Drain(int quietMs = 300);
+  // Sends from this socket to a port on 127.0.0.1.
+  void SendTo(USHORT port, const Bytes& datagram) const;
 
  private:
   winsock::SOCKET socket_;
