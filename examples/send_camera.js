@@ -9,6 +9,7 @@ var name = host.args.length > 2 ? host.args[2] : "Alice";
 var fromPort = host.args.length > 3 ? parseInt(host.args[3]) : 17000;
 var colon = to.lastIndexOf(":");
 
+host.captureDrivers("v4l2,test");  // the cameras, then the test camera
 var ctrl = host.create();
 ctrl.SetUserName(name);
 ctrl.SetSendFrameRate(15);
