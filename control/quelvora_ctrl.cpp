@@ -5,6 +5,7 @@
 
 #include "codec/xvid21.h"
 #include "control/error_table.h"
+#include "control/quelvora_ids.h"
 #include "display/full_screen_dlg.h"
 #include "platform/gdi/gdi.h"
 #include "platform/module/factory.h"
@@ -15,6 +16,8 @@
 CQuelvoraCtrl::CQuelvoraCtrl() {
   // A live control keeps its module loaded.
   AfxOleLockApp();
+  // Step 1: the dispatch interface's ID, so that a container binding through it finds the control.
+  InitializeIIDs(&DIID__DQuelvora);
   // Step 2: the defaults.
   m_nVideoInHeight = 288;
   m_nVideoOutHeight = 288;
