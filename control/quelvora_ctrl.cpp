@@ -7,6 +7,7 @@
 #include "control/error_table.h"
 #include "control/quelvora_ids.h"
 #include "display/full_screen_dlg.h"
+#include "net/shared_socket.h"
 #include "platform/gdi/gdi.h"
 #include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
@@ -117,6 +118,8 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
     // refused start cannot take the library away from another control that is recording.
     AVI_Exit();
   }
+  // The send socket may be a kept copy of the shared socket, which other controls still hold.
+  TheSharedSocketTable().ForgetCopy(&m_sockSend);
   DestroyWindow();
   AfxOleUnlockApp();
 }

@@ -133,6 +133,7 @@ class CQuelvoraCtrl : public COleControl {
   // The four endpoints (send side and receive side) and the send socket.
   ControlEndpoints m_endpoints;
   winsock::SOCKET m_sockSend = winsock::INVALID_SOCKET;
+  BOOL m_bSendSocketShared = 0;  // the send start took a share of the shared socket
   // Sequence number, timestamp and source identifier of the video packet header.
   HeaderCounters m_headerCounters;
   unsigned m_nTimestampStep = 0;

@@ -62,8 +62,9 @@ BOOL CQuelvoraCtrl::StartSending() {
 
   m_nTimestampStep = TimestampStep(m_nFrameRate);
 
-  m_sockSend = m_bSameSocket ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
-                             : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
+  m_bSendSocketShared = m_bSameSocket;
+  m_sockSend = m_bSendSocketShared ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
+                                   : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
   if (IsNoSocket(m_sockSend)) {
     m_sockSend = INVALID_SOCKET;
     ReleaseSendResources();
@@ -109,7 +110,8 @@ void CQuelvoraCtrl::StopSending() {
 
 void CQuelvoraCtrl::ReleaseSendResources() {
   if (!IsNoSocket(m_sockSend)) {
-    if (m_bSameSocket)
+    // Given back the way it was taken, even if same-socket mode came on since.
+    if (m_bSendSocketShared)
       TheSharedSocketTable().Release();
     else
       closesocket(m_sockSend);
