@@ -33,6 +33,10 @@ inline constexpr int XVID_DEC_DECODE = 0;
 inline constexpr int XVID_DEC_CREATE = 1;
 inline constexpr int XVID_DEC_DESTROY = 2;
 
+// The widest and tallest picture a decoder is made for (what a stream's header can declare); a larger
+// size fails its creation with XVID_ERR_FORMAT.
+inline constexpr int kMaxDecoderDimension = 8191;
+
 // Colour spaces. RGB24 is packed B,G,R with the bottom row first for the encoder's input; the decoder
 // writes RGB24 top row first unless XVID_CSP_VFLIP is added. RGB555 input is top row first.
 inline constexpr int XVID_CSP_RGB24 = 0;
