@@ -15,8 +15,6 @@
 #include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
-  // A live control keeps its module loaded.
-  AfxOleLockApp();
   // Step 1: the dispatch interface's ID, so that a container binding through it finds the control.
   InitializeIIDs(&DIID__DQuelvora);
   // Step 2: the defaults.
@@ -70,6 +68,12 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   winsock::WSADATA wsaData{};
   if (winsock::WSAStartup(winsock::MAKEWORD(1, 1), &wsaData) != 0) {
     MessageBoxA(nullptr, kTextWsaStartupFailed, kCaptionStartup, MB_OK);
+    // Without sockets nothing is ever received into the buffers: the control keeps none, and
+    // so RecvVideo, which needs them, refuses.
+    m_displayAssembly.pBuffer = nullptr;
+    m_pRecvBuffer.reset();
+    m_pPictureBuffer.reset();
+    m_pAssemblyBuffer.reset();
     m_eStage = ConstructionStage::SocketsFailed;
     return;
   }
@@ -121,7 +125,6 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   // The send socket may be a kept copy of the shared socket, which other controls still hold.
   TheSharedSocketTable().ForgetCopy(&m_sockSend);
   DestroyWindow();
-  AfxOleUnlockApp();
 }
 
 void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) {

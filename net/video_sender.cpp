@@ -35,6 +35,8 @@ BOOL CQuelvoraCtrl::SendVideo() {
     return FALSE;
   }
   if (m_bSending) return TRUE;
+  // A control whose start-up stopped early has no codec or socket library of its own.
+  if (m_eStage != ConstructionStage::Complete) return FALSE;
   return StartSending();
 }
 
