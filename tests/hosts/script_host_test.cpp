@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QJSEngine>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "hosts/quelvora-host/script_values.h"
 #include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
 
@@ -78,6 +80,18 @@ TEST_F(ScriptHostTest, AControlDestroyedFromABoxInsideItsOwnCallGoesWhenTheCallR
   EXPECT_EQ(code, 0);
   EXPECT_EQ(afterRun, before);
   EXPECT_EQ(RecordedMessageBoxes().size(), 2u) << "the call went on to its second box";
+}
+
+// Whole numbers within a long are passed as longs; every other number, however large, as a fraction,
+// which the control's integer parameters then refuse as an overflow.
+TEST(ScriptValues, OnlyWholeNumbersWithinALongArePassedAsLongs) {
+  for (const double d : {0.0, -2147483648.0, 2147483647.0}) {
+    const CComVariant v = ToVariant(QJSValue(d));
+    EXPECT_EQ(v.vt, VT_I4) << d;
+    EXPECT_EQ(v.lVal, static_cast<LONG>(d));
+  }
+  for (const double d : {2147483648.0, -2147483649.0, 1e300, -1e300, 0.5, std::nan(""), HUGE_VAL})
+    EXPECT_EQ(ToVariant(QJSValue(d)).vt, VT_R8) << d;
 }
 
 }  // namespace
