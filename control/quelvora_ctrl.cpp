@@ -101,6 +101,11 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   }
   // Step 2: receiving stops as StopRecv stops it.
   if (m_bReceiving) StopRecv();
+  // Every RecvVideo takes the window's device context, a refused one too; the last one goes back.
+  if (m_hRecvDC != nullptr) {
+    ReleaseDC(m_hRecvDC);
+    m_hRecvDC = nullptr;
+  }
   // A control whose start-up stopped early releases only what it acquired.
   if (m_eStage != ConstructionStage::CodecFailed) {
     // Step 3: the receive-side buffers.
