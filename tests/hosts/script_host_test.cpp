@@ -23,10 +23,13 @@ class ScriptHostTest : public ::testing::Test {
   // Runs a script in a host of its own; answers the host's exit code. `during` runs after the
   // script, while the host still lives.
   int Run(const std::string& source, const std::function<void()>& during = {}) {
+    // A file per test: ctest runs tests side by side.
     const char* base = std::getenv("QV_TEST_TMP");
-    const std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "script_host";
+    const std::filesystem::path dir =
+        std::filesystem::path(base ? base : QV_BINARY_DIR "/test-tmp") / "script_host";
     std::filesystem::create_directories(dir);
-    const std::filesystem::path path = dir / "script.js";
+    const std::filesystem::path path =
+        dir / (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".js");
     std::ofstream(path) << source;
     QJSEngine engine;
     ScriptHost host(&engine, {});

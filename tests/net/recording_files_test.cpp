@@ -22,8 +22,10 @@ class RecordingFiles : public ReceivingControl {
  protected:
   void SetUp() override {
     ReceivingControl::SetUp();
+    // A folder per test: ctest runs tests side by side.
     const char* base = std::getenv("QV_TEST_TMP");
-    dir_ = fs::path(base && *base ? base : "/tmp") / "recording_files";
+    dir_ = fs::path(base && *base ? base : QV_BINARY_DIR "/test-tmp") /
+           (std::string("RecordingFiles.") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     ClearRecordedMessageBoxes();
