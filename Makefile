@@ -64,7 +64,7 @@ long-record: build
 
 FUZZ_SECONDS ?= 3600
 fuzz-long:
-	./scripts/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_SECONDS)
+	./scripts/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_SECONDS) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -8,7 +8,8 @@
 // Additions to the 2.1 layout, both zero by default so an all-zero block behaves as documented:
 //  - XVID_ENC_FRAME::bitstream_capacity: bytes the caller can take at `bitstream`. 0 means 99,972, the room
 //    behind a 28-byte packet header in a 100,000-byte packet buffer. An encoded frame that would not fit
-//    fails the encode (XVID_ERR_MEMORY) and nothing is written at `bitstream`.
+//    fails the encode (XVID_ERR_MEMORY) and nothing is written at `bitstream`; the next frame is then a
+//    key frame, since the dropped one was already the reference of what would follow.
 //  - XVID_DEC_FRAME::image_capacity: bytes the caller can take at `image`. 0 means 1,216,512, the size of
 //    the control's picture buffer. A decode that would need more fails and writes nothing.
 #pragma once
@@ -32,6 +33,10 @@ inline constexpr int XVID_ENC_DESTROY = 2;
 inline constexpr int XVID_DEC_DECODE = 0;
 inline constexpr int XVID_DEC_CREATE = 1;
 inline constexpr int XVID_DEC_DESTROY = 2;
+
+// The widest and tallest picture a decoder is made for (what a stream's header can declare); a larger
+// size fails its creation with XVID_ERR_FORMAT.
+inline constexpr int kMaxDecoderDimension = 8191;
 
 // Colour spaces. RGB24 is packed B,G,R with the bottom row first for the encoder's input; the decoder
 // writes RGB24 top row first unless XVID_CSP_VFLIP is added. RGB555 input is top row first.

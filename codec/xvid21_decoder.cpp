@@ -18,7 +18,6 @@ namespace xvid21 {
 namespace {
 
 constexpr int kDefaultImageCapacity = 704 * 576 * 3;
-constexpr int kMaxDimension = 8191;  // the widest a stream's header can declare
 constexpr std::size_t kInputPadding = 64;
 constexpr std::size_t kInitialInput = 100000;
 
@@ -51,8 +50,8 @@ bool PictureEndsTheFrame(const unsigned char* rest, std::size_t length) {
 
 int Create(XVID_DEC_PARAM* param) {
   if (param == nullptr || !codec::api4::EnsureInitialised()) return XVID_ERR_FAIL;
-  if (param->width <= 0 || param->height <= 0 || param->width > kMaxDimension ||
-      param->height > kMaxDimension) {
+  if (param->width <= 0 || param->height <= 0 || param->width > kMaxDecoderDimension ||
+      param->height > kMaxDecoderDimension) {
     return XVID_ERR_FORMAT;
   }
   Decoder* decoder = new (std::nothrow) Decoder;

@@ -20,6 +20,8 @@ struct Encoder {
   int nWidth = 0;
   int nHeight = 0;
   std::vector<unsigned char> output;
+  // The last frame did not fit its caller's room, after the library had made it its reference.
+  bool bDropped = false;
 };
 
 int Create(XVID_ENC_PARAM* param) {
@@ -75,7 +77,8 @@ int Encode(Encoder* encoder, XVID_ENC_FRAME* frame, XVID_ENC_STATS* stats) {
   in.input.csp = csp;
   in.input.plane[0] = frame->image;
   in.input.stride[0] = stride;
-  in.type = codec::MapFrameType(frame->intra);
+  // Nobody has the dropped frame, so a frame predicted from it would not decode as it was coded.
+  in.type = encoder->bDropped ? codec::MapFrameType(1) : codec::MapFrameType(frame->intra);
   in.quant = frame->quant > 0 ? frame->quant : 0;
   in.bitstream = encoder->output.data();
   in.length = static_cast<int>(encoder->output.size());
@@ -87,7 +90,8 @@ int Encode(Encoder* encoder, XVID_ENC_FRAME* frame, XVID_ENC_STATS* stats) {
   if (length < 0) return codec::ErrorFromApi4(length);
 
   const int capacity = frame->bitstream_capacity > 0 ? frame->bitstream_capacity : kDefaultBitstreamCapacity;
-  if (length > capacity) return XVID_ERR_MEMORY;
+  encoder->bDropped = length > capacity;
+  if (encoder->bDropped) return XVID_ERR_MEMORY;
   std::memcpy(frame->bitstream, encoder->output.data(), static_cast<std::size_t>(length));
   frame->length = length;
   frame->intra = (in.out_flags & XVID_KEYFRAME) ? 1 : 0;

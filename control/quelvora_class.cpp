@@ -29,6 +29,7 @@ HRESULT CQuelvoraCtrl::GetIDsOfNames(std::string_view name, DISPID* dispid) {
 
 HRESULT CQuelvoraCtrl::Invoke(DISPID dispid, const DISPPARAMS& params, VARIANT* result, EXCEPINFO* excepInfo,
                               UINT* argErr) {
+  CallScope scope(*this);
   return InvokeQuelvora(*this, dispid, params, result, excepInfo, argErr);
 }
 

@@ -5,7 +5,9 @@
 
 #include "codec/xvid21.h"
 #include "control/error_table.h"
+#include "control/quelvora_ids.h"
 #include "display/full_screen_dlg.h"
+#include "net/shared_socket.h"
 #include "platform/gdi/gdi.h"
 #include "platform/module/factory.h"
 #include "platform/ui/msgbox.h"
@@ -13,8 +15,8 @@
 #include "recording/avi_writer.h"
 
 CQuelvoraCtrl::CQuelvoraCtrl() {
-  // A live control keeps its module loaded.
-  AfxOleLockApp();
+  // Step 1: the dispatch interface's ID, so that a container binding through it finds the control.
+  InitializeIIDs(&DIID__DQuelvora);
   // Step 2: the defaults.
   m_nVideoInHeight = 288;
   m_nVideoOutHeight = 288;
@@ -66,6 +68,12 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
   winsock::WSADATA wsaData{};
   if (winsock::WSAStartup(winsock::MAKEWORD(1, 1), &wsaData) != 0) {
     MessageBoxA(nullptr, kTextWsaStartupFailed, kCaptionStartup, MB_OK);
+    // Without sockets nothing is ever received into the buffers: the control keeps none, and
+    // so RecvVideo, which needs them, refuses.
+    m_displayAssembly.pBuffer = nullptr;
+    m_pRecvBuffer.reset();
+    m_pPictureBuffer.reset();
+    m_pAssemblyBuffer.reset();
     m_eStage = ConstructionStage::SocketsFailed;
     return;
   }
@@ -93,6 +101,11 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
   }
   // Step 2: receiving stops as StopRecv stops it.
   if (m_bReceiving) StopRecv();
+  // Every RecvVideo takes the window's device context, a refused one too; the last one goes back.
+  if (m_hRecvDC != nullptr) {
+    ReleaseDC(m_hRecvDC);
+    m_hRecvDC = nullptr;
+  }
   // A control whose start-up stopped early releases only what it acquired.
   if (m_eStage != ConstructionStage::CodecFailed) {
     // Step 3: the receive-side buffers.
@@ -115,8 +128,9 @@ CQuelvoraCtrl::~CQuelvoraCtrl() {
     // refused start cannot take the library away from another control that is recording.
     AVI_Exit();
   }
+  // The send socket may be a kept copy of the shared socket, which other controls still hold.
+  TheSharedSocketTable().ForgetCopy(&m_sockSend);
   DestroyWindow();
-  AfxOleUnlockApp();
 }
 
 void CQuelvoraCtrl::OnDraw(HDC dc, const RECT& /*bounds*/, const RECT& invalid) {

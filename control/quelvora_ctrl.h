@@ -21,6 +21,7 @@
 #include "net/receive_datagram.h"
 #include "platform/drawdib/drawdib.h"
 #include "platform/kernel/windef.h"
+#include "platform/module/factory.h"
 #include "platform/ui/cstring.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/olecontrol.h"
@@ -260,6 +261,8 @@ class CQuelvoraCtrl : public COleControl {
   BOOL OnCommand(UINT id) override;
 
  private:
+  // A live control keeps its module loaded.
+  CModuleLock m_moduleLock;
   ConstructionStage m_eStage = ConstructionStage::CodecFailed;
   BOOL m_bAviStarted = FALSE;  // whether step 7 started the recording library
 };

@@ -1,5 +1,7 @@
 #include "control/quelvora_factory.h"
 
+#include <new>
+
 #include "control/quelvora_ctrl.h"
 #include "control/quelvora_ids.h"
 #include "platform/com/comcat.h"
@@ -9,7 +11,15 @@
 
 namespace {
 
-IUnknown* CreateQuelvora() { return static_cast<IDispatch*>(new CQuelvoraCtrl); }
+// A control takes several MB (the client table's assembly buffers, the picture buffer): when they
+// cannot be had, the factory answers E_OUTOFMEMORY instead of an exception leaving the module.
+IUnknown* CreateQuelvora() {
+  try {
+    return static_cast<IDispatch*>(new CQuelvoraCtrl);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 // The file of this module (the one that holds this code).
 std::string ModulePath() { return AfxGetModuleFileName(reinterpret_cast<const void*>(&CreateQuelvora)); }

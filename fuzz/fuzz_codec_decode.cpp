@@ -3,13 +3,13 @@
 // guard band after the decoder's picture, checked after every decode.
 // QV_FUZZ_WRITE_SEEDS=dir writes seed inputs cut from real streams of the three sizes into dir and exits.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "codec/xvid21.h"
+#include "fuzz/seeds.h"
 #include "tests/support/test_stream.h"
 
 namespace {
@@ -68,28 +68,23 @@ struct Fixture {
 
 // A key frame, which carries its own stream header, and the frames after it behind the header
 // of their size, as the first byte of an input asks for.
-void WriteSeeds(const char* dir) {
+void WriteSeeds(const std::string& dir) {
   XVID_INIT_PARAM init{};
   if (xvid_init(nullptr, 0, &init, nullptr) != XVID_ERR_OK) std::exit(1);
   for (int which = 0; which < 3; ++which) {
     const auto stream = test_stream::EncodeStream(kSizes[which][0], kSizes[which][1], 4);
     for (std::size_t i = 0; i < stream.size(); ++i) {
-      std::vector<std::uint8_t> seed{static_cast<std::uint8_t>(which | (stream[i].bKeyFrame ? 0 : 0x80))};
-      seed.insert(seed.end(), stream[i].bytes.begin(), stream[i].bytes.end());
-      const std::string path = std::string(dir) + "/seed_" + std::to_string(which) + "_" + std::to_string(i);
-      FILE* f = std::fopen(path.c_str(), "wb");
-      if (f == nullptr) std::exit(1);
-      std::fwrite(seed.data(), 1, seed.size(), f);
-      std::fclose(f);
+      std::string seed(1, static_cast<char>(which | (stream[i].bKeyFrame ? 0 : 0x80)));
+      seed.append(stream[i].bytes.begin(), stream[i].bytes.end());
+      fuzz_seeds::Write(dir, "seed_" + std::to_string(which) + "_" + std::to_string(i), seed);
     }
   }
-  std::exit(0);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* dir = std::getenv("QV_FUZZ_WRITE_SEEDS")) WriteSeeds(dir);
+  fuzz_seeds::WriteIfAsked(WriteSeeds);
   return 0;
 }
 

@@ -7,6 +7,8 @@
 #include "platform/ui/msgbox.h"
 
 BOOL CQuelvoraCtrl::SetLocalIPAddress(LPCTSTR szIP, short usPort) {
+  // The probe is a socket: a control whose start-up stopped early has no socket library.
+  if (m_eStage != ConstructionStage::Complete) return FALSE;
   return StoreLocalAddress(m_endpoints, m_nCodeOrDecode, szIP, static_cast<USHORT>(usPort));
 }
 
@@ -21,6 +23,7 @@ BOOL CQuelvoraCtrl::UseSameSocketForSendAndRecv(long nDeviceID) {
 }
 
 BOOL CQuelvoraCtrl::SendFakeVideo(short nPacketNum) {
+  if (m_eStage != ConstructionStage::Complete) return FALSE;
   if (!RunFakeVideo(m_sockSend, m_bSameSocket != 0, m_endpoints, m_headerCounters.Load(), nPacketNum,
                     TheSharedSocketTable())) {
     if (m_bShowErrorDialog == 1) AfxMessageBox(kTextSendSocketFailed);

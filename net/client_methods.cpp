@@ -11,8 +11,11 @@ long CQuelvoraCtrl::AddClient(LPCTSTR szIP, short usPort, LPCTSTR szFileName, LP
   // file name.
   if (szFileName != nullptr) {
     m_clients.SetFileName(id, szFileName);
-    if (AVI_SetUpRecording(szFileName, m_nFrameRate, m_nVideoInWidth, m_nVideoInHeight, m_nVideoOutWidth,
-                           m_nVideoOutHeight, &client.pAviFile, &client.pAviStream)) {
+    // A control whose start-up did not start the recording library records nothing.
+    if (!m_bAviStarted)
+      AVI_ReportOpenFailure(AVIERR_NOTINITIALIZED);
+    else if (AVI_SetUpRecording(szFileName, m_nFrameRate, m_nVideoInWidth, m_nVideoInHeight, m_nVideoOutWidth,
+                                m_nVideoOutHeight, &client.pAviFile, &client.pAviStream)) {
       // Without a decoder, or the room to put its frames together, the client records nothing;
       // that is all a failure here means. Its pictures keep the size its file was made for.
       codec::CreateDecoder(&client.xvidDecParam, m_nVideoOutWidth, m_nVideoOutHeight);

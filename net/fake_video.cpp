@@ -20,16 +20,17 @@ int SendFakeVideoBurst(SOCKET s, const PacketFields& fields, SHORT nPacketNum,
 
 BOOL RunFakeVideo(SOCKET& sockSend, bool sameSocket, const ControlEndpoints& endpoints,
                   const PacketFields& fields, SHORT nPacketNum, SharedSocketTable& table) {
-  auto assign = [&sockSend](SOCKET s) {
-    if (sockSend != s) sockSend = s;
-  };
-
   if (sameSocket) {
     const SOCKET s = table.Acquire(endpoints.recvLocal);
     if (IsNoSocket(s)) return FALSE;
-    assign(s);
+    // A send socket that is open belongs to a running sender (its own socket, or its share of
+    // this one) and is never replaced under it.
+    if (IsNoSocket(sockSend)) {
+      sockSend = s;
+      table.KeepCopy(&sockSend);
+    }
     SendFakeVideoBurst(s, fields, nPacketNum, endpoints.sendRemote);
-    if (table.Release()) assign(INVALID_SOCKET);
+    table.Release();
     return TRUE;
   }
 

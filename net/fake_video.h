@@ -17,10 +17,11 @@ int SendFakeVideoBurst(winsock::SOCKET s, const PacketFields& fields, SHORT nPac
 // shared socket (made on the receive-side local address when it has no holder); otherwise the
 // open send socket, or one made on the send-side local address. Sends the burst and gives back
 // what it took, so the use count and an open send socket are as before. `sockSend` is the
-// control's send socket: in same-socket mode it is the shared handle afterwards (none when the
-// burst closed the shared socket); a socket made here for the burst is closed and `sockSend`
-// is none again. It is written only when its value changes, since the frame sender may be
-// reading it. FALSE when no socket could be had: the caller then shows
-// "Create UDP Socket for send failed !!!" if the error dialog is on.
+// control's send socket. An open one belongs to a running sender and is left as it is. One that
+// is none becomes, in same-socket mode, a copy of the shared handle that the table keeps (and
+// clears when the shared socket closes, at the end of the burst when it had no other holder);
+// a socket made here for the burst is closed and `sockSend` stays none. FALSE when no socket
+// could be had: the caller then shows "Create UDP Socket for send failed !!!" if the error dialog
+// is on.
 BOOL RunFakeVideo(winsock::SOCKET& sockSend, bool sameSocket, const ControlEndpoints& endpoints,
                   const PacketFields& fields, SHORT nPacketNum, SharedSocketTable& table);

@@ -1,5 +1,6 @@
 #include "net/shared_socket.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "net/udp_socket.h"
@@ -39,9 +40,19 @@ SOCKET SharedSocketTable::Acquire(const SharedEndpoint& local, bool drainQueued)
 bool SharedSocketTable::Release() {
   if (m_usUseCount == 0) return false;
   if (--m_usUseCount != 0) return false;
-  closesocket(m_sockets[m_nHeldSlot]);
+  const SOCKET closed = m_sockets[m_nHeldSlot];
+  closesocket(closed);
+  for (SOCKET* copy : m_copies)
+    if (*copy == closed) *copy = INVALID_SOCKET;
+  m_copies.clear();
   return true;
 }
+
+void SharedSocketTable::KeepCopy(SOCKET* copy) {
+  if (std::find(m_copies.begin(), m_copies.end(), copy) == m_copies.end()) m_copies.push_back(copy);
+}
+
+void SharedSocketTable::ForgetCopy(SOCKET* copy) { std::erase(m_copies, copy); }
 
 SharedSocketTable& TheSharedSocketTable() {
   static SharedSocketTable table;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include "net/endpoint.h"
 #include "platform/winsock/winsock.h"
@@ -27,9 +28,16 @@ class SharedSocketTable {
   // The same, making the socket with CreateUdpSocket on a local endpoint.
   winsock::SOCKET Acquire(const SharedEndpoint& local, bool drainQueued = false);
 
-  // Gives one holder's share back; the last one closes the socket. Returns true when it closed
-  // it. Without holders it does nothing.
+  // Gives one holder's share back; the last one closes the socket and clears every kept copy of
+  // it. Returns true when it closed it. Without holders it does nothing.
   bool Release();
+
+  // A copy of the shared handle kept beyond a share (the send socket after a fake video burst,
+  // which the keep-alives then leave from): set to INVALID_SOCKET when the socket closes, so that
+  // it never names a closed descriptor, or the socket that reuses its number. A copy must be
+  // forgotten before it goes away.
+  void KeepCopy(winsock::SOCKET* copy);
+  void ForgetCopy(winsock::SOCKET* copy);
 
  private:
   winsock::SOCKET m_sockets[kSlots] = {};
@@ -38,6 +46,7 @@ class SharedSocketTable {
   // the next socket made, so acquire and release keep to the socket their holders share.
   int m_nHeldSlot = kDefaultSlot;
   USHORT m_usUseCount = 0;
+  std::vector<winsock::SOCKET*> m_copies;
 };
 
 // The process-wide table.

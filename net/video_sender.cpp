@@ -36,6 +36,8 @@ BOOL CQuelvoraCtrl::SendVideo() {
     return FALSE;
   }
   if (m_bSending) return TRUE;
+  // A control whose start-up stopped early has no codec or socket library of its own.
+  if (m_eStage != ConstructionStage::Complete) return FALSE;
   return StartSending();
 }
 
@@ -64,8 +66,8 @@ BOOL CQuelvoraCtrl::StartSending() {
   m_nTimestampStep = TimestampStep(m_nFrameRate);
 
   m_bSendSocketShared = m_bSameSocket;
-  m_sockSend = m_bSameSocket ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
-                             : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
+  m_sockSend = m_bSendSocketShared ? TheSharedSocketTable().Acquire(m_endpoints.sendLocal)
+                                   : CreateUdpSocketOn(m_endpoints.sendLocal.Load());
   if (IsNoSocket(m_sockSend)) {
     m_sockSend = INVALID_SOCKET;
     ReleaseSendResources();

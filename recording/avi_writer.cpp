@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "codec/xvid21.h"
 #include "control/error_table.h"
+#include "net/receive_datagram.h"
 #include "platform/ui/msgbox.h"
 
 namespace {
@@ -91,10 +93,27 @@ void AVI_CloseFile(PAVIFILE* ppFile, PAVISTREAM* ppStream) {
   *ppStream = nullptr;
 }
 
+bool IsRecordableSize(int nWidth, int nHeight) {
+  return PictureBytes(nWidth, nHeight) != 0 && nWidth <= xvid21::kMaxDecoderDimension &&
+         nHeight <= xvid21::kMaxDecoderDimension;
+}
+
+void AVI_ReportOpenFailure(HRESULT hr) {
+  ShowError("Error: AVIFileOpen, error %d", hr);
+  AfxMessageBox(kTextAviFileOpenWriteFailed);
+}
+
 BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight,
                         int nOutWidth, int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream) {
   *ppFile = nullptr;
   *ppStream = nullptr;
+  // A header of -1 x -1, or a frame size that wrapped at 32 bits, makes a file nothing can read, and
+  // a size no picture is ever decoded at leaves one that stays empty: no file is made for either.
+  if (!IsRecordableSize(nOutWidth, nOutHeight)) {
+    ShowError("Failure: AVIStreamSetFormat, error %d", AVIERR_BADFORMAT);
+    AfxMessageBox(kTextAviSetOptionsFailed);
+    return FALSE;
+  }
   if (!AVI_FileOpenWrite(ppFile, szFileName)) {
     AfxMessageBox(kTextAviFileOpenWriteFailed);
     return FALSE;

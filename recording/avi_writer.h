@@ -30,14 +30,23 @@ BOOL AVI_AddFrame(PAVISTREAM pStream, LONG lPosition, const void* pBits, LONG lB
 // completed when the last of them goes.
 void AVI_CloseFile(PAVIFILE* ppFile, PAVISTREAM* ppStream);
 
+// Whether pictures of this output size can be recorded: positive, within what a decoder is made for,
+// and no larger than the picture buffer they are decoded into (so their byte count never wraps).
+bool IsRecordableSize(int nWidth, int nHeight);
+
 // A client's recording set-up, as adding a client with a file name runs it: open, create the
 // stream (half the send frame rate, 10240 bytes suggested, the capture size as the frame
 // rectangle), set the format (the output size). Each failure is followed by the adding's own
 // box ("AVI_FileOpenWrite failed", "AVI_CreateStream failed", "AVI_SetOptions failed"); a failed
-// open ends the set-up, the others do not. Answers whether the file is open, so whether the
-// client records (and gets its decoder); the file and whatever stream exists are handed back.
+// open ends the set-up, the others do not. An output size that cannot be recorded is refused before
+// a file is made, with the boxes of a refused format. Answers whether the file is open, so whether
+// the client records (and gets its decoder); the file and whatever stream exists are handed back.
 BOOL AVI_SetUpRecording(const char* szFileName, int nSendFrameRate, int nInWidth, int nInHeight,
                         int nOutWidth, int nOutHeight, PAVIFILE* ppFile, PAVISTREAM* ppStream);
+
+// The boxes of a failed open ("Error: AVIFileOpen, error %d", then "AVI_FileOpenWrite failed"),
+// for a control that records nothing because it could not start the library.
+void AVI_ReportOpenFailure(HRESULT hr);
 
 // The recording path's write of one decoded picture (lBytes: output width x height x 3) to a
 // client's stream: at position *plFramesWritten, which then goes up by 1 whether or not the

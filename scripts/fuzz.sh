@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the libFuzzer targets for a bounded time each, one after the other, from their corpora in
 # build-fuzz/corpus/ (kept between runs, so a long run goes on from what earlier runs found).
-#   scripts/fuzz.sh RECEIVE_SECONDS CODEC_SECONDS
+#   scripts/fuzz.sh RECEIVE_SECONDS CODEC_SECONDS [INPUT_SECONDS]
+# INPUT_SECONDS (default 20) is the time of each target over the host's and the control's own inputs:
+# the script host's argument conversion, the INI reader and the size names.
 # Prints libFuzzer's latest status line (runs, coverage, execs/s, memory) once a minute, and at the
 # end each target's executions and peak memory. A crash stops the script with the input kept as
 # build-fuzz/crash-*; the full output of each target is in build-fuzz/<target>.log.
@@ -9,10 +11,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 receive_seconds=${1:-60}
 codec_seconds=${2:-30}
+input_seconds=${3:-20}
 build=build-fuzz
+# Undefined behaviour stops a target and keeps its input, as a memory error does (the build's checks
+# would otherwise report and go on, and the run would end as if nothing had been found).
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DQV_FUZZ=ON -DQV_BENCH=OFF > /dev/null
-cmake --build "$build" -j 2 --target fuzz_receive_datagrams fuzz_codec_decode
+cmake --build "$build" -j 2 --target fuzz_receive_datagrams fuzz_codec_decode fuzz_script_arguments \
+  fuzz_ini_reader fuzz_size_names
 
 run() {  # target seconds max_len
   local target=$1 seconds=$2 max_len=$3 corpus="$build/corpus/${1#fuzz_}" log="$build/$1.log"
@@ -37,4 +44,7 @@ run() {  # target seconds max_len
 
 [ "$receive_seconds" -gt 0 ] && run fuzz_receive_datagrams "$receive_seconds" 200000
 [ "$codec_seconds" -gt 0 ] && run fuzz_codec_decode "$codec_seconds" 100000
+[ "$input_seconds" -gt 0 ] && run fuzz_script_arguments "$input_seconds" 4096
+[ "$input_seconds" -gt 0 ] && run fuzz_ini_reader "$input_seconds" 4096
+[ "$input_seconds" -gt 0 ] && run fuzz_size_names "$input_seconds" 64
 echo "fuzz: done"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "control/dispatch_table.h"
+#include "hosts/quelvora-host/script_values.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib_load.h"
 #include "platform/ui/oleobject.h"
@@ -11,10 +12,17 @@ ControlHandle::ControlHandle(QJSEngine* engine, CComPtr<IDispatch> dispatch, CQu
                              QStringList methods)
     : engine_(engine), dispatch_(std::move(dispatch)), builtIn_(builtIn), methods_(std::move(methods)) {}
 
-// The last reference goes here: the control stops what runs and leaves the form.
+// The last reference goes here (unless Close gave it up before): the control stops what runs and
+// leaves the form.
 ControlHandle::~ControlHandle() = default;
 
+void ControlHandle::Close() {
+  builtIn_ = nullptr;
+  dispatch_.Release();
+}
+
 QWidget* ControlHandle::Widget() const {
+  if (!dispatch_) return nullptr;
   CComPtr<IOleWindow> window;
   HWND hwnd = nullptr;
   if (FAILED(dispatch_->QueryInterface(IID_IOleWindow, window.ReceiveVoid())) ||
@@ -56,44 +64,16 @@ QStringList ControlHandle::RegisteredMethodNames(REFCLSID clsid) {
   return names;
 }
 
-namespace {
-
-// A script value as the variant a container passes: numbers, booleans, texts and null.
-CComVariant ToVariant(const QJSValue& v) {
-  if (v.isBool()) return CComVariant(v.toBool());
-  if (v.isNumber()) {
-    const double d = v.toNumber();
-    if (d == static_cast<double>(static_cast<LONG>(d))) return CComVariant(static_cast<LONG>(d));
-    return CComVariant(d);
-  }
-  // null is the null string (AddClient without a recording file); undefined is empty.
-  if (v.isNull()) return CComVariant::NullText();
-  if (v.isUndefined()) return CComVariant();
-  const QString s = v.toString();
-  return CComVariant(
-      std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())));
-}
-
-QJSValue FromVariant(const VARIANT& v) {
-  switch (v.vt) {
-    case VT_BOOL:
-      return QJSValue(v.boolVal != 0);
-    case VT_I2:
-      return QJSValue(static_cast<int>(v.iVal));
-    case VT_I4:
-      return QJSValue(static_cast<int>(v.lVal));
-    case VT_R8:
-      return QJSValue(v.dblVal);
-    default:
-      return QJSValue(QJSValue::UndefinedValue);
-  }
-}
-
-}  // namespace
-
 QJSValue ControlHandle::call(const QString& name, const QJSValue& args) {
+  if (!dispatch_) {
+    engine_->throwError(QJSValue::TypeError, name + ": the control was destroyed");
+    return {};
+  }
+  // The script may close this handle from a box the call shows; the control itself then goes
+  // when the call returns (it keeps itself while one of its calls runs).
+  IDispatch* const dispatch = dispatch_.get();
   DISPID dispid = DISPID_UNKNOWN;
-  if (FAILED(dispatch_->GetIDsOfNames(name.toStdString(), &dispid))) {
+  if (FAILED(dispatch->GetIDsOfNames(name.toStdString(), &dispid))) {
     engine_->throwError(QJSValue::ReferenceError, "no method " + name);
     return {};
   }
@@ -102,7 +82,7 @@ QJSValue ControlHandle::call(const QString& name, const QJSValue& args) {
   for (int i = 0; i < n; ++i) params.rgvarg.push_back(ToVariant(args.property(static_cast<quint32>(i))));
   CComVariant result;
   EXCEPINFO info;
-  const HRESULT hr = dispatch_->Invoke(dispid, params, &result, &info, nullptr);
+  const HRESULT hr = dispatch->Invoke(dispid, params, &result, &info, nullptr);
   if (FAILED(hr)) {
     engine_->throwError(QJSValue::TypeError, QString("%1: %2 (0x%3)")
                                                  .arg(name, QString::fromStdString(info.description))

@@ -23,7 +23,10 @@ class ControlHandle : public QObject {
   ~ControlHandle() override;
 
   CQuelvoraCtrl* Control() const { return builtIn_; }
-  // The control's window (nullptr before it is placed on the form).
+  // Gives up the control: it is destroyed now, or when its call on the stack returns. Every call
+  // through this handle then throws in the script.
+  void Close();
+  // The control's window (nullptr before it is placed on the form, and once closed).
   QWidget* Widget() const;
   IDispatch* Dispatch() const { return dispatch_.get(); }
   const QStringList& MethodNames() const { return methods_; }

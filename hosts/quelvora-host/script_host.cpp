@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QMetaMethod>
 #include <QPixmap>
 #include <QTextStream>
 #include <QTimer>
@@ -75,6 +76,32 @@ ScriptHost::ScriptHost(QJSEngine* engine, QStringList args) : engine_(engine), a
 ScriptHost::~ScriptHost() {
   SetModalHook({});
   controls_.clear();
+  closed_.clear();
+}
+
+QJSValue ScriptHost::MakeHostObject() {
+  // Every object the engine wraps answers destroy() by deleting itself later, and that name hides
+  // a method of the same name. This object lives on its creator's stack, so the script never gets
+  // it: it gets plain functions that call it (destroyControl as host.destroy).
+  QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+  QStringList names;
+  const QMetaObject& meta = staticMetaObject;
+  for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+    const QMetaMethod m = meta.method(i);
+    if (m.methodType() == QMetaMethod::Method && m.access() == QMetaMethod::Public)
+      names << QString::fromLatin1(m.name());
+  }
+  names.removeDuplicates();  // a default argument makes one overload more
+  const QJSValue make = engine_->evaluate(
+      "(function (self, names, args) {"
+      "  var host = { args: args };"
+      "  names.forEach(function (n) {"
+      "    var call = function () { return self[n].apply(self, arguments); };"
+      "    host[n === 'destroyControl' ? 'destroy' : n] = call;"
+      "  });"
+      "  return Object.freeze(host);"
+      "})");
+  return make.call({engine_->newQObject(this), engine_->toScriptValue(names), engine_->toScriptValue(args_)});
 }
 
 int ScriptHost::RunFile(const QString& path) {
@@ -84,7 +111,7 @@ int ScriptHost::RunFile(const QString& path) {
     return 2;
   }
   const QString source = QTextStream(&file).readAll();
-  engine_->globalObject().setProperty("host", engine_->newQObject(this));
+  engine_->globalObject().setProperty("host", MakeHostObject());
   // Offscreen too: a form that is never shown never gets its first paint, which would then
   // come with the first screenshot and paint over whatever was drawn into the controls.
   form_.show();
@@ -164,7 +191,7 @@ ControlHandle* ScriptHost::HandleOf(const QJSValue& control) const {
   return nullptr;
 }
 
-void ScriptHost::destroy(const QJSValue& control) {
+void ScriptHost::destroyControl(const QJSValue& control) {
   ControlHandle* h = HandleOf(control);
   if (!h) {
     engine_->throwError(QJSValue::TypeError, "not a control of this host");
@@ -172,10 +199,12 @@ void ScriptHost::destroy(const QJSValue& control) {
   }
   for (auto it = controls_.begin(); it != controls_.end(); ++it) {
     if (it->get() == h) {
+      closed_.push_back(std::move(*it));
       controls_.erase(it);
       break;
     }
   }
+  h->Close();
   LayOut();
 }
 

@@ -29,7 +29,9 @@ class ScriptHost : public QObject {
   // Places a control on the form: with a ProgID, the class registered under it, loaded from its
   // module through the registry; without one, the control built into the host.
   Q_INVOKABLE QJSValue create(const QString& progId = QString());
-  Q_INVOKABLE void destroy(const QJSValue& control);
+  // The script's host.destroy (the engine keeps the name destroy() of every object it wraps for
+  // itself).
+  Q_INVOKABLE void destroyControl(const QJSValue& control);
   Q_INVOKABLE void resize(const QJSValue& control, int width, int height);
   Q_INVOKABLE void wait(int milliseconds);
   Q_INVOKABLE QJSValue messageBoxes();
@@ -50,6 +52,8 @@ class ScriptHost : public QObject {
   Q_INVOKABLE void exit(int code);
 
  private:
+  // The script's `host`: a plain object whose functions call this object's invokable methods.
+  QJSValue MakeHostObject();
   ControlHandle* HandleOf(const QJSValue& control) const;
   void LayOut();
 
@@ -59,6 +63,9 @@ class ScriptHost : public QObject {
   // Declared before the controls, so that they go after the controls that write to them.
   std::vector<std::unique_ptr<class PictureFile>> pictureFiles_;
   std::vector<std::unique_ptr<ControlHandle>> controls_;
+  // Handles of destroyed controls, kept (closed) until the host ends: a script may still call
+  // through them, and one may be inside its own call when its control is destroyed.
+  std::vector<std::unique_ptr<ControlHandle>> closed_;
   QJSValue modalFn_;
   bool exitRequested_ = false;
   int exitCode_ = 0;

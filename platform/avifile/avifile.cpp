@@ -1,6 +1,8 @@
 #include "platform/avifile/avifile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,6 +40,26 @@ AVIFileWriterLimits g_limits;
 // The largest format taken: a bitmap header with a full 256-colour table and some room.
 constexpr LONG kMaxFormatBytes = 64 * 1024;
 
+// Opens a file to record into, or answers -1. Without O_NONBLOCK a FIFO would hold the caller
+// in open() until some reader came; anything but a regular file (a FIFO, a device) is refused.
+// The exclusive lock, held until the file is closed, refuses a file that another recording, in
+// this process or another, is writing: both would write their frames over each other's. The file
+// is emptied only once it is known to be ours.
+int OpenForRecording(const char* name) {
+  int fd;
+  do {
+    fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      ftruncate(fd, 0) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 ULONG ReleaseFile(IAVIFile* file) {
   if (--file->refs) return file->refs;
   // Completing the file is all the last release can do; a failure leaves it as after its
@@ -66,10 +88,7 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, UINT uMode, const void* lp
   *ppfile = nullptr;
   if (g_initCount <= 0) return AVIERR_NOTINITIALIZED;
   if ((uMode & (OF_WRITE | OF_CREATE)) != (OF_WRITE | OF_CREATE) || lpHandler) return AVIERR_UNSUPPORTED;
-  int fd;
-  do {
-    fd = open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = OpenForRecording(szFile);
   if (fd < 0) return AVIERR_FILEOPEN;
   auto* file = new (std::nothrow) IAVIFile;
   if (!file) {

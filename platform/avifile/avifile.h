@@ -90,7 +90,9 @@ void AVIFileInit();
 void AVIFileExit();
 
 // Opens a file for writing. uMode must hold OF_WRITE and OF_CREATE (the only mode built); an
-// existing file is truncated. lpHandler must be null (the library's own writer).
+// existing file is truncated. lpHandler must be null (the library's own writer). AVIERR_FILEOPEN,
+// without waiting and without touching the file, for anything but a regular file (a FIFO, a
+// device) and for a file another open AVI file (of this process or another) is writing.
 HRESULT AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, UINT uMode, const void* lpHandler);
 
 // Creates the file's one stream, a video stream ("vids") of one frame per sample

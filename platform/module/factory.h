@@ -13,12 +13,22 @@ void AfxOleLockApp();
 void AfxOleUnlockApp();
 LONG AfxOleLockCount();
 
+// An object's lock as a member: taken when construction reaches the member and given back when
+// the object goes, also when a constructor that throws (out of memory) never completes.
+class CModuleLock {
+ public:
+  CModuleLock() { AfxOleLockApp(); }
+  ~CModuleLock() { AfxOleUnlockApp(); }
+  CModuleLock(const CModuleLock&) = delete;
+  CModuleLock& operator=(const CModuleLock&) = delete;
+};
+
 // One creatable class of this module. Factories are static objects: each joins the module's list
 // when constructed and leaves it when destroyed.
 class COleObjectFactory : public IClassFactory {
  public:
   // Makes a new object holding one reference, which the factory hands on or releases; nullptr
-  // when it cannot.
+  // when it cannot (CreateInstance then answers E_OUTOFMEMORY). It must not throw.
   using CreateFunction = IUnknown* (*)();
 
   COleObjectFactory(REFCLSID clsid, LPCSTR progId, CreateFunction create);

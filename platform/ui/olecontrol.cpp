@@ -13,7 +13,17 @@ BOOL COleControl::CreateControlWindow(QWidget* parent, const RECT& rect) {
                         rect.bottom - rect.top, parent);
 }
 
+void COleControl::InitializeIIDs(const IID* piidPrimary) { m_piidPrimary = piidPrimary; }
+
+COleControl::CallScope::~CallScope() {
+  if (--control_.m_nCallDepth != 0 || !control_.m_bDeletePending) return;
+  // Cleared first: the destructor's own window messages open and close scopes of their own.
+  control_.m_bDeletePending = false;
+  delete &control_;
+}
+
 LRESULT COleControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  CallScope scope(*this);
   switch (message) {
     case WM_PAINT: {
       RECT bounds;
@@ -59,7 +69,7 @@ void COleControl::OnDestroy() {}
 HRESULT COleControl::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IDispatch) {
+  if (riid == IID_IUnknown || riid == IID_IDispatch || (m_piidPrimary && riid == *m_piidPrimary)) {
     *ppv = static_cast<IDispatch*>(this);
   } else if (riid == IID_IOleObject) {
     *ppv = &m_xOleObject;
@@ -76,8 +86,13 @@ ULONG COleControl::AddRef() { return ++m_dwRef; }
 
 ULONG COleControl::Release() {
   const ULONG left = --m_dwRef;
-  if (left == 0) delete this;
-  return left;
+  if (left != 0) return left;
+  if (m_nCallDepth > 0) {
+    m_bDeletePending = true;
+  } else {
+    delete this;
+  }
+  return 0;
 }
 
 HRESULT COleControl::XOleObject::QueryInterface(REFIID riid, void** ppv) {

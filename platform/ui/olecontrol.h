@@ -23,8 +23,9 @@ class COleControl : public CWnd, public IDispatch {
 
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-  // The object's references: one when made; the last Release deletes it. A control that lives
-  // as a plain C++ object (on the stack, in a unique_ptr) is simply never released.
+  // The object's references: one when made; the last Release deletes it, but not while one of
+  // the control's own calls is running (CallScope). A control that lives as a plain C++ object
+  // (on the stack, in a unique_ptr) is simply never released.
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override;
   ULONG Release() override;
@@ -41,6 +42,25 @@ class COleControl : public CWnd, public IDispatch {
   virtual DWORD GetMiscStatus() = 0;
 
  protected:
+  // The control's dispatch interface ID, which QueryInterface answers with its IDispatch (a
+  // container that binds through the type library's default interface asks for it).
+  void InitializeIIDs(const IID* piidPrimary);
+
+  // Marks one call into the control from outside (a dispatch call, a window message) for its
+  // length. The last reference given up meanwhile, by a script that destroys the control from a
+  // box or view shown inside the call, deletes the control only when the outermost call returns,
+  // so no call goes on inside a deleted object. UI thread only.
+  class CallScope {
+   public:
+    explicit CallScope(COleControl& control) : control_(control) { ++control_.m_nCallDepth; }
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+   private:
+    COleControl& control_;
+  };
+
   // Paints the control into the device context; `bounds` is the client rectangle, `invalid` the
   // part to repaint.
   virtual void OnDraw(HDC dc, const RECT& bounds, const RECT& invalid);
@@ -74,6 +94,9 @@ class COleControl : public CWnd, public IDispatch {
   };
 
   std::atomic<ULONG> m_dwRef{1};
+  const IID* m_piidPrimary = nullptr;
+  int m_nCallDepth = 0;
+  bool m_bDeletePending = false;
   XOleObject m_xOleObject;
   XOleWindow m_xOleWindow;
 };

@@ -88,6 +88,10 @@ int SetNonBlocking(int fd, bool on) {
 }
 
 int JoinGroup(int fd, std::uint32_t group) {
+  // Linux hands a socket bound to INADDR_ANY at a port the datagrams of every group that any
+  // socket of the host joined on that port; a member hears only the groups it joined itself.
+  const int all = 0;
+  if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all) != 0) return -1;
   ip_mreq request{};
   request.imr_multiaddr.s_addr = group;
   request.imr_interface.s_addr = htonl(INADDR_ANY);

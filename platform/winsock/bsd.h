@@ -18,7 +18,8 @@ int GetOption(int fd, Option option, int* value);
 int Bind(int fd, std::uint32_t address, std::uint16_t port);
 int GetName(int fd, std::uint32_t* address, std::uint16_t* port);
 int SetNonBlocking(int fd, bool on);
-// IP_ADD_MEMBERSHIP on the interface the routing table chooses for the group.
+// IP_ADD_MEMBERSHIP on the interface the routing table chooses for the group; the socket then
+// receives the datagrams of the groups it joined itself only (IP_MULTICAST_ALL off).
 int JoinGroup(int fd, std::uint32_t group);
 
 long SendTo(int fd, const void* data, std::size_t length, std::uint32_t address, std::uint16_t port);

@@ -133,6 +133,41 @@ TEST(EncoderOutput, FrameLargerThanTheRoomFailsAndWritesNothing) {
   xvid21::xvid_encore(param.handle, XVID_ENC_DESTROY, nullptr, nullptr);
 }
 
+// A frame dropped for want of room was still the encoder's reference. The next one is a key frame, so a
+// receiver, which never had the dropped frame, decodes it as it was sent instead of predicting from a
+// picture it lacks.
+TEST(EncoderOutput, AfterAFrameDroppedForWantOfRoomTheNextIsAKeyFrame) {
+  constexpr int kW = 176, kH = 144;
+  XVID_ENC_PARAM param{};
+  codec::FillEncoderParam(&param, kW, kH, 250000, 300);  // no key frame of the library's own
+  ASSERT_EQ(xvid21::xvid_encore(nullptr, XVID_ENC_CREATE, &param, nullptr), XVID_ERR_OK);
+  Decoder decoder(kW, kH);
+  Bytes source;
+  Bytes packet(100000);
+  Bytes picture(kW * kH * 3);
+  for (int i = 0; i < 6; ++i) {
+    source = MovingPicture(kW, kH, 4 * i);
+    XVID_ENC_FRAME frame{};
+    frame.general = codec::kEncoderPresets[codec::kDefaultQualityIndex].nGeneral;
+    frame.motion = codec::kEncoderPresets[codec::kDefaultQualityIndex].nMotion;
+    frame.bitstream = packet.data();
+    frame.bitstream_capacity = i == 2 ? 16 : 100000;  // frame 2 does not fit
+    frame.image = source.data();
+    frame.colorspace = XVID_CSP_RGB24;
+    frame.intra = i == 0 ? 1 : -1;
+    const int result = xvid21::xvid_encore(param.handle, XVID_ENC_ENCODE, &frame, nullptr);
+    if (i == 2) {
+      ASSERT_EQ(result, XVID_ERR_MEMORY);
+      continue;
+    }
+    ASSERT_EQ(result, XVID_ERR_OK) << i;
+    EXPECT_EQ(frame.intra, i == 0 || i == 3 ? 1 : 0) << "frame " << i;
+    ASSERT_EQ(decoder.Decode(packet.data(), frame.length, &picture, kW), XVID_ERR_OK) << i;
+    EXPECT_GT(Psnr(source, picture), 25.0) << "frame " << i;
+  }
+  xvid21::xvid_encore(param.handle, XVID_ENC_DESTROY, nullptr, nullptr);
+}
+
 TEST(EncoderOutput, BadCallsFail) {
   Encoder encoder(176, 144, 128000, 30);
   const Bytes picture = MovingPicture(176, 144, 0);

@@ -124,6 +124,27 @@ TEST_F(MulticastTest, GroupSocketReceivesDatagramsSentToTheGroup) {
   });
 }
 
+TEST_F(MulticastTest, MembersOfTwoGroupsOnOnePortHearOnlyTheirOwnGroup) {
+  RunPrivately([] {
+    constexpr ULONG kOtherGroup = 0xEF010204;  // 239.1.2.4
+    const SOCKET first = CreateUdpSocket(kGroup, 0);
+    ASSERT_FALSE(IsNoSocket(first)) << WSAGetLastError();
+    const USHORT port = BoundPort(first);
+    const SOCKET other = CreateUdpSocket(kOtherGroup, port);
+    ASSERT_FALSE(IsNoSocket(other));
+    const SOCKET sender = LoopbackSocket();
+    ASSERT_EQ(SendBytes(sender, {1}, htonl(kOtherGroup), port), 1);
+    ASSERT_EQ(SendBytes(sender, {2}, htonl(kGroup), port), 1);
+    const auto toFirst = ReceiveAll(first);
+    ASSERT_EQ(toFirst.size(), 1u);
+    EXPECT_EQ(toFirst[0].bytes, std::vector<std::uint8_t>{2});
+    const auto toOther = ReceiveAll(other);
+    ASSERT_EQ(toOther.size(), 1u);
+    EXPECT_EQ(toOther[0].bytes, std::vector<std::uint8_t>{1});
+    for (SOCKET s : {first, other, sender}) closesocket(s);
+  });
+}
+
 TEST_F(MulticastTest, RangeEdgesThroughRealSockets) {
   RunPrivately([] {
     // The top of the range is a group: the socket joins and binds every interface.
