@@ -70,10 +70,11 @@ CQuelvoraCtrl::CQuelvoraCtrl() {
     MessageBoxA(nullptr, kTextWsaStartupFailed, kCaptionStartup, MB_OK);
     // Without sockets nothing is ever received into the buffers: the control keeps none, and
     // so RecvVideo, which needs them, refuses.
-    m_displayAssembly.pBuffer = nullptr;
+    m_display.frames.Attach(nullptr);
     m_pRecvBuffer.reset();
     m_pPictureBuffer.reset();
-    m_pAssemblyBuffer.reset();
+    m_pRecordPicture.reset();
+    m_pDisplayRoom.reset();
     m_eStage = ConstructionStage::SocketsFailed;
     return;
   }

@@ -14,6 +14,7 @@
 #include "platform/ui/msgbox.h"
 #include "platform/vfw/capture_driver.h"
 #include "platform/winsock/winsock.h"
+#include "tests/support/devices/capture_drivers.h"
 
 namespace {
 
