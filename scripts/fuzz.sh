@@ -2,8 +2,8 @@
 # Runs the libFuzzer targets for a bounded time each, one after the other, from their corpora in
 # build-fuzz/corpus/ (kept between runs, so a long run goes on from what earlier runs found).
 #   scripts/fuzz.sh RECEIVE_SECONDS CODEC_SECONDS [INPUT_SECONDS]
-# INPUT_SECONDS (default 20) is the time of each target over the host's and the control's own inputs:
-# the script host's argument conversion, the INI reader and the size names.
+# INPUT_SECONDS (default 20) is the time of each target over the host's and the control's own inputs
+# (the script host's argument conversion, the INI reader, the size names) and of the AVI writer.
 # Prints libFuzzer's latest status line (runs, coverage, execs/s, memory) once a minute, and at the
 # end each target's executions and peak memory. A crash stops the script with the input kept as
 # build-fuzz/crash-*; the full output of each target is in build-fuzz/<target>.log.
@@ -19,7 +19,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DQV_FUZZ=ON -DQV_BENCH=OFF > /dev/null
 cmake --build "$build" -j 2 --target fuzz_receive_datagrams fuzz_codec_decode fuzz_script_arguments \
-  fuzz_ini_reader fuzz_size_names
+  fuzz_ini_reader fuzz_size_names fuzz_avi_writer
 
 run() {  # target seconds max_len
   local target=$1 seconds=$2 max_len=$3 corpus="$build/corpus/${1#fuzz_}" log="$build/$1.log"
@@ -47,4 +47,5 @@ run() {  # target seconds max_len
 [ "$input_seconds" -gt 0 ] && run fuzz_script_arguments "$input_seconds" 4096
 [ "$input_seconds" -gt 0 ] && run fuzz_ini_reader "$input_seconds" 4096
 [ "$input_seconds" -gt 0 ] && run fuzz_size_names "$input_seconds" 64
+[ "$input_seconds" -gt 0 ] && run fuzz_avi_writer "$input_seconds" 4096
 echo "fuzz: done"

@@ -14,9 +14,12 @@ rm -rf "$out" && mkdir -p "$out" && cd "$out"
 
 fail() { echo "FAILED: $*"; exit 1; }
 # GStreamer's programs, with the sanitizers' runtimes first when the plugin was built with them (env
-# runs the program in its own place, so that a signal to it reaches the program).
-launch=(env "LD_PRELOAD=${QV_GST_PRELOAD:-}" gst-launch-1.0)
-inspect=(env "LD_PRELOAD=${QV_GST_PRELOAD:-}" gst-inspect-1.0)
+# runs the program in its own place, so that a signal to it reaches the program). Leaks are not
+# looked for in them: they are GStreamer's programs, and GLib keeps blocks of its own for good; the
+# elements' own leaks are looked for in test_gst, in one process under the sanitizer.
+gst_env=("LD_PRELOAD=${QV_GST_PRELOAD:-}" "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0")
+launch=(env "${gst_env[@]}" gst-launch-1.0)
+inspect=(env "${gst_env[@]}" gst-inspect-1.0)
 # Ports below 32768 (the control's are signed 16-bit), four per run, apart from other tests' runs.
 port=$((20000 + (RANDOM % 3000) * 4))
 W=352 H=288
@@ -68,10 +71,10 @@ echo "lossy: the control made $answered key frames for requests"
 
 # Record: the README's line; FFmpeg reads every frame of the file.
 sent=$(watch_control $port record quelvorasrc port=$port ! mpeg4videoparse ! mp4mux ! filesink location=record.mp4)
-frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 record.mp4)
-[ "$frames" -ge $((sent - 2)) ] || fail "record.mp4: $frames frames of $sent sent"
+record_frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 record.mp4)
+[ "$record_frames" -ge $((sent - 2)) ] || fail "record.mp4: $record_frames frames of $sent sent"
 ffmpeg -v error -y -i record.mp4 -fps_mode passthrough -f rawvideo -pix_fmt bgr24 record.bgr
-expect_pictures record.bgr top-down "$frames"
+expect_pictures record.bgr top-down "$record_frames"
 
 # RTP: the README's SDP file, played by FFmpeg.
 rtp=$((port + 3))
@@ -95,9 +98,10 @@ expect_pictures rtp.bgr top-down $((sent - 5))
 
 # Send: the README's lines into a control that shows and records at the size it is told (CIF); FFmpeg
 # reads the recording. The control's announcement socket takes its port + 1.
-# Runs the pipeline given (the rest) into a control on $port that keeps what it draws, as $1.
+# Runs the pipeline given (the rest) into a control on $port that keeps what it draws, as $1; $2
+# pictures go in.
 send_into_control() {
-  local name=$1; shift
+  local name=$1 pictures=$2; shift 2
   mkdir -p "$name"
   "$qvhost" --offscreen "$src/examples/receive.js" $port 127.0.0.1:$((port + 2)) 7 "$name" keep > "$name/receive.log" &
   local receiver=$!
@@ -108,16 +112,17 @@ send_into_control() {
   local drawn recorded frames
   drawn=$(sed -n 's/^receive: pictures drawn: //p' "$name/receive.log")
   recorded=$(sed -n 's/^receive: frames recorded: //p' "$name/receive.log")
-  [ "$drawn" -ge 58 ] || fail "$name: $drawn pictures drawn of 60 sent"
+  [ "$drawn" -ge $((pictures - 2)) ] || fail "$name: $drawn pictures drawn of $pictures sent"
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
            "$name/received.avi")
   [ "$frames" -ge "$recorded" ] && [ "$recorded" -ge 30 ] || fail "$name: $recorded recorded, $frames read back"
 }
 sink="quelvorasink host=127.0.0.1 port=$port bind-port=$((port + 2)) user-name=Gus"
-send_into_control test videotestsrc is-live=true num-buffers=60 ! video/x-raw,width=352,height=288,framerate=15/1 \
+send_into_control test 60 videotestsrc is-live=true num-buffers=60 ! video/x-raw,width=352,height=288,framerate=15/1 \
   ! videoconvert ! avenc_mpeg4 bitrate=250000 ! $sink
-# The recording made above, the camera's pictures encoded twice now: every one still the camera's.
-send_into_control file filesrc location=record.mp4 ! decodebin ! videoconvert ! videoscale \
+# The recording made above (as many pictures as it holds), the camera's pictures encoded twice now:
+# every one still the camera's.
+send_into_control file "$record_frames" filesrc location=record.mp4 ! decodebin ! videoconvert ! videoscale \
   ! video/x-raw,width=352,height=288 ! clocksync ! avenc_mpeg4 bitrate=250000 ! $sink
 result=$("$check" file/received-drawn.bgr $W $H bottom-up 24) || fail "file: $result"
 echo "file/received-drawn.bgr: $result"
