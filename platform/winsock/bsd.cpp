@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 namespace winsock::bsd {
 namespace {
@@ -115,7 +114,12 @@ long RecvFrom(int fd, void* data, std::size_t capacity, std::uint32_t* address, 
 }
 
 int Poll(PollEntry* entries, std::size_t count, int timeoutMs) {
-  std::vector<pollfd> fds(count);
+  // On the stack: select runs for every datagram read, and must not allocate.
+  pollfd fds[kMaxPollEntries];
+  if (count > kMaxPollEntries) {
+    errno = EINVAL;
+    return -1;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     fds[i].fd = entries[i].fd;
     fds[i].events =
@@ -123,7 +127,7 @@ int Poll(PollEntry* entries, std::size_t count, int timeoutMs) {
                            (entries[i].wantExcept ? POLLPRI : 0));
   }
   int n;
-  do n = ::poll(fds.data(), fds.size(), timeoutMs);
+  do n = ::poll(fds, count, timeoutMs);
   while (n < 0 && errno == EINTR);
   if (n < 0) return -1;
   int ready = 0;

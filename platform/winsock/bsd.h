@@ -31,7 +31,9 @@ struct PollEntry {
   bool wantRead, wantWrite, wantExcept;
   bool read, write, except, invalid;  // results
 };
-// Waits up to timeoutMs (-1: forever); returns the number of entries with any result, or -1.
+// Waits up to timeoutMs (-1: forever); returns the number of entries with any result, or -1
+// (EINVAL for more than kMaxPollEntries entries).
+constexpr std::size_t kMaxPollEntries = 3 * 64;
 int Poll(PollEntry* entries, std::size_t count, int timeoutMs);
 
 // inet_aton: false for text it cannot read.
