@@ -255,7 +255,7 @@ void BM_RelayGstreamer(benchmark::State& state) {
   }
 }
 
-constexpr int kRates[] = {2000, 5000, 7500, 10000, 20000, 40000};
+constexpr int kRates[] = {2000, 5000, 7500, 10000, 20000, 35000, 40000};
 
 void RelayRates(benchmark::internal::Benchmark* b) {
   for (int rate : kRates) b->Arg(rate);
