@@ -15,6 +15,7 @@
 #include "net/video_packet.h"
 #include "platform/kernel/kernel.h"
 #include "platform/ui/msgbox.h"
+#include "platform/winsock/send_each.h"
 #include "recording/avi_writer.h"
 
 using namespace winsock;
@@ -27,17 +28,31 @@ class ControlEffects : public ReceiveEffects {
  public:
   explicit ControlEffects(CQuelvoraCtrl& control) : m_control(control) {}
 
+  // A datagram's forwards are collected and sent together, before anything else it does leaves the
+  // process and before the next datagram is read (they all send the one receive buffer).
   void Forward(const ClientRecord& destination, const std::uint8_t* data, std::size_t length) override {
-    sockaddr_in to{};
+    if (m_nForwards == kClientRecords ||
+        (m_nForwards > 0 && (data != m_pForwardData || length != m_nForwardLength)))
+      SendForwards();
+    sockaddr_in& to = m_forwardTo[m_nForwards++];
+    to = sockaddr_in{};
     to.sin_family = AF_INET;
     to.sin_port = htons(destination.usPort);
     to.sin_addr.s_addr = htonl(destination.ulAddress);
-    sendto(m_control.m_sockRecv, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
-           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    m_pForwardData = data;
+    m_nForwardLength = length;
+  }
+
+  void SendForwards() {
+    if (m_nForwards == 0) return;
+    WSASendToEach(m_control.m_sockRecv, reinterpret_cast<const char*>(m_pForwardData),
+                  static_cast<int>(m_nForwardLength), m_forwardTo, m_nForwards);
+    m_nForwards = 0;
   }
 
   bool WriteRecordedFrame(ClientRecord& client, LONG lPosition, const std::uint8_t* picture, std::size_t nBytes,
                           bool bKeyFrame) override {
+    SendForwards();
     if (!AVI_AddFrame(client.pAviStream, lPosition, picture, static_cast<LONG>(nBytes),
                       bKeyFrame ? AVIIF_KEYFRAME : 0))
       return FALSE;
@@ -50,6 +65,7 @@ class ControlEffects : public ReceiveEffects {
   std::int64_t m_nReadNs = 0;
 
   void DrawPicture(std::uint16_t sequence) override {
+    SendForwards();
     Draw();
     if (FrameTimesObserver* observer = TheFrameTimesObserver()) {
       ShownFrameTimes times;
@@ -78,6 +94,10 @@ class ControlEffects : public ReceiveEffects {
   }
 
   CQuelvoraCtrl& m_control;
+  sockaddr_in m_forwardTo[kClientRecords];
+  int m_nForwards = 0;
+  const std::uint8_t* m_pForwardData = nullptr;
+  std::size_t m_nForwardLength = 0;
 };
 
 bool IsOpen(SOCKET s) { return !IsNoSocket(s); }
@@ -121,6 +141,7 @@ bool ReceiveOneDatagram(CQuelvoraCtrl& c, ControlEffects& effects) {
   state.nowMs = now;
   ProcessDatagram(state, c.m_pRecvBuffer.get(), static_cast<std::size_t>(received), ntohl(from.sin_addr.s_addr),
                   ntohs(from.sin_port), effects);
+  effects.SendForwards();
   return true;
 }
 

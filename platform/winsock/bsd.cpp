@@ -102,6 +102,28 @@ long SendTo(int fd, const void* data, std::size_t length, std::uint32_t address,
   return ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
+int SendToEach(int fd, const void* data, std::size_t length, const std::uint32_t* addresses,
+               const std::uint16_t* ports, std::size_t count) {
+  if (count > kMaxSendEach) {
+    errno = EINVAL;
+    return -1;
+  }
+  sockaddr_in to[kMaxSendEach];
+  mmsghdr messages[kMaxSendEach] = {};
+  iovec payload{const_cast<void*>(data), length};
+  for (std::size_t i = 0; i < count; ++i) {
+    to[i] = Address(addresses[i], ports[i]);
+    messages[i].msg_hdr.msg_name = &to[i];
+    messages[i].msg_hdr.msg_namelen = sizeof to[i];
+    messages[i].msg_hdr.msg_iov = &payload;
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  int n;
+  do n = ::sendmmsg(fd, messages, static_cast<unsigned>(count), MSG_NOSIGNAL);
+  while (n < 0 && errno == EINTR);
+  return n;
+}
+
 long RecvFrom(int fd, void* data, std::size_t capacity, std::uint32_t* address, std::uint16_t* port) {
   sockaddr_in a{};
   socklen_t length = sizeof a;

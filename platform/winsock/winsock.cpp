@@ -9,6 +9,7 @@
 
 #include "platform/winsock/async_select_hooks.h"
 #include "platform/winsock/bsd.h"
+#include "platform/winsock/send_each.h"
 
 namespace winsock {
 namespace {
@@ -446,6 +447,45 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
   if (address == INADDR_ANY || port == 0) return Fail(WSAEADDRNOTAVAIL);
   const long sent = bsd::SendTo(info.fd, buf, static_cast<std::size_t>(len), address, port);
   return sent < 0 ? FailErrno() : static_cast<int>(sent);
+}
+
+int WSASendToEach(SOCKET s, const char* buf, int len, const sockaddr_in* to, int count) {
+  SocketInfo info;
+  if (!Find(s, &info)) return SOCKET_ERROR;
+  if (len < 0 || (!buf && len > 0) || count < 0 || (!to && count > 0)) return Fail(WSAEFAULT);
+  std::uint32_t addresses[bsd::kMaxSendEach];
+  std::uint16_t ports[bsd::kMaxSendEach];
+  int sent = 0, error = 0;
+  for (int next = 0; next < count;) {
+    // A batch of destinations sendto would take; one it refuses is skipped with its error.
+    std::size_t batch = 0;
+    for (; next < count && batch < bsd::kMaxSendEach; ++next) {
+      if (to[next].sin_family != AF_INET) {
+        error = WSAEAFNOSUPPORT;
+        continue;
+      }
+      if (to[next].sin_addr.s_addr == INADDR_ANY || to[next].sin_port == 0) {
+        error = WSAEADDRNOTAVAIL;
+        continue;
+      }
+      addresses[batch] = to[next].sin_addr.s_addr;
+      ports[batch++] = to[next].sin_port;
+    }
+    for (std::size_t done = 0; done < batch;) {
+      const int n = bsd::SendToEach(info.fd, buf, static_cast<std::size_t>(len), addresses + done, ports + done,
+                                    batch - done);
+      if (n <= 0) {
+        // The first of the rest failed: it is skipped, as its own sendto would have failed.
+        error = n < 0 ? ErrorFromErrno(errno) : WSASYSCALLFAILURE;
+        ++done;
+        continue;
+      }
+      sent += n;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  if (sent == 0 && error != 0) return Fail(error);
+  return sent;
 }
 
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen) {

@@ -1,5 +1,7 @@
 #include "platform/winsock/winsock.h"
 
+#include "platform/winsock/send_each.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -268,6 +270,34 @@ TEST_F(WinsockApiTest, DatagramsTravelWithTheirSourceAndOversizeOnesAreReported)
   EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
   closesocket(a);
   closesocket(b);
+}
+
+// The relay's forwarding: what sendto would refuse is skipped and the rest still goes.
+TEST_F(WinsockApiTest, SendToEachSendsToEveryDestinationSendtoWouldTake) {
+  const SOCKET from = Bound();
+  std::vector<SOCKET> sinks;
+  std::vector<sockaddr_in> to;
+  for (int i = 0; i < 3; ++i) {
+    sinks.push_back(Bound());
+    to.push_back(Loopback(PortOf(sinks.back())));
+  }
+  to.insert(to.begin() + 1, Loopback(0));  // port 0: refused, as sendto refuses it
+  EXPECT_EQ(WSASendToEach(from, "relay", 5, to.data(), static_cast<int>(to.size())), 3);
+  for (SOCKET s : sinks) {
+    char buffer[16];
+    sockaddr_in source{};
+    int length = sizeof source;
+    ASSERT_EQ(recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source), &length), 5);
+    EXPECT_EQ(std::string(buffer, 5), "relay");
+    EXPECT_EQ(ntohs(source.sin_port), PortOf(from));
+    closesocket(s);
+  }
+  // Nothing it could send: the error of the last one refused.
+  const sockaddr_in nowhere = Loopback(0);
+  EXPECT_EQ(WSASendToEach(from, "x", 1, &nowhere, 1), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL);
+  EXPECT_EQ(WSASendToEach(from, "x", 1, nullptr, 0), 0);
+  closesocket(from);
 }
 
 TEST_F(WinsockApiTest, SendtoRefusesDestinationsThePlatformRefuses) {
