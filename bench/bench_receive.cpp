@@ -6,6 +6,11 @@
 // GStreamer relay (udpsrc ! multiudpsink) forwarding the same traffic to two sinks. Counters:
 // datagrams sent, the share that reached both sinks, and the control's own share read.
 //
+// BM_ReceiveLatency: a call's CIF stream (1 Mbit/s, 30 frames a second) into a control that shows
+// it; per frame, the time from its first datagram sent (the encoder's output handed to the socket)
+// to the control's read of the datagram that completed it, with reading on arrival and, beside it
+// in the same run, with the 30 ms tick alone (as the control read before).
+//
 // BM_ReceiveCifFrame: CPU per received CIF frame: one frame's datagrams are queued on the
 // control's receive socket (not timed), then one tick drains, reassembles, decodes and draws it.
 #include <benchmark/benchmark.h>
@@ -18,6 +23,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -25,6 +31,7 @@
 #include <vector>
 
 #include "control/quelvora_ctrl.h"
+#include "net/frame_times.h"
 #include "net/receive_tick.h"
 #include "tests/support/test_stream.h"
 
@@ -248,7 +255,7 @@ void BM_RelayGstreamer(benchmark::State& state) {
   }
 }
 
-constexpr int kRates[] = {2000, 5000, 7500, 10000, 20000, 40000};
+constexpr int kRates[] = {2000, 5000, 7500, 10000, 20000, 35000, 40000};
 
 void RelayRates(benchmark::internal::Benchmark* b) {
   for (int rate : kRates) b->Arg(rate);
@@ -263,6 +270,87 @@ void ControlRates(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_RelayControl)->Apply(ControlRates);
 BENCHMARK(BM_RelayGstreamer)->Apply(RelayRates)->ArgName("rate");
+
+// Keeps the read time of every frame shown, by sequence number.
+class ReadTimes : public FrameTimesObserver {
+ public:
+  explicit ReadTimes(std::size_t frames) : readNs_(frames + 1, 0) {}
+  void FrameSent(const SentFrameTimes&) override {}
+  void FrameShown(const ShownFrameTimes& times) override {
+    if (times.sequence < readNs_.size()) readNs_[times.sequence] = times.readNs;
+  }
+  std::int64_t ReadNs(std::size_t sequence) const { return readNs_[sequence]; }
+
+ private:
+  std::vector<std::int64_t> readNs_;
+};
+
+double Percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<std::size_t>(share * static_cast<double>(values.size())))];
+}
+
+// Argument 1: reading on arrival, as the control reads; 0: the tick alone.
+void BM_ReceiveLatency(benchmark::State& state) {
+  const bool onArrival = state.range(0) != 0;
+  constexpr int kFrames = 150;  // five seconds at 30 frames a second
+  const Traffic& traffic = TheTraffic();
+  for (auto _ : state) {
+    ReadTimes reads(kFrames);
+    SetFrameTimesObserver(&reads);
+    CQuelvoraCtrl ctrl;
+    ctrl.CreateControlWindow(nullptr, RECT{0, 0, 352, 288});
+    ctrl.Widget()->show();
+    const USHORT port = FreePort();
+    ctrl.m_endpoints.recvLocal.Store("127.0.0.1", port);
+    if (!ctrl.RecvVideo()) {
+      state.SkipWithError("RecvVideo failed");
+      return;
+    }
+    if (!onArrival) ctrl.StopReadingOnArrival();
+    Pump(50);
+    std::vector<std::int64_t> sentNs(kFrames + 1, 0);
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+      const SOCKET s = BoundSocket();
+      const auto start = std::chrono::steady_clock::now();
+      for (int sequence = 1; sequence <= kFrames; ++sequence) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(33333) * sequence);
+        const auto& frame = traffic.frames[static_cast<std::size_t>(sequence - 1) % traffic.frames.size()];
+        sentNs[static_cast<std::size_t>(sequence)] = FrameTimesNowNs();
+        for (Bytes d : frame) {
+          d[2] = static_cast<std::uint8_t>(sequence >> 8);
+          d[3] = static_cast<std::uint8_t>(sequence);
+          SendTo(s, d, port);
+        }
+      }
+      closesocket(s);
+      done = true;
+    });
+    while (!done) Pump(10);
+    sender.join();
+    Pump(100);
+    ctrl.StopRecv();
+    SetFrameTimesObserver(nullptr);
+    std::vector<double> latencyMs;
+    for (std::size_t sequence = 1; sequence <= kFrames; ++sequence)
+      if (reads.ReadNs(sequence) != 0)
+        latencyMs.push_back(static_cast<double>(reads.ReadNs(sequence) - sentNs[sequence]) / 1e6);
+    state.counters["shown"] = static_cast<double>(latencyMs.size());
+    state.counters["p50_ms"] = Percentile(latencyMs, 0.50);
+    state.counters["p95_ms"] = Percentile(latencyMs, 0.95);
+    state.counters["max_ms"] = Percentile(latencyMs, 1.0);
+  }
+}
+
+BENCHMARK(BM_ReceiveLatency)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgName("arrival")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ReceiveCifFrame(benchmark::State& state) {
   const int bitrate = static_cast<int>(state.range(0));

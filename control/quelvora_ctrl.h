@@ -239,9 +239,19 @@ class CQuelvoraCtrl : public COleControl {
   DrawnPictureSink* m_pDrawnPictures = nullptr;
 
   // The receive tick's parts: keep-alive and announcement, reading both sockets until empty, and
-  // the key-frame requests that came due.
+  // the key-frame requests that came due. The drain also runs when a datagram arrives between ticks.
   void SendKeepAliveAndAnnouncement();
-  void DrainReceiveSockets();
+  enum class DrainEnd { kEmpty, kBudgetSpent, kBusy };
+  DrainEnd DrainReceiveSockets();
+  // Reading on arrival (net/recv_arrival.cpp): the receive socket tells the window when it can be
+  // read. Paused while a drain runs out of budget or finds another running, until the next tick.
+  void StartReadingOnArrival();
+  void StopReadingOnArrival();
+  void OnRecvSocketReadable();
+  // Takes the receive socket's message; every other one goes to the framework.
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  BOOL m_bDraining = FALSE;
+  BOOL m_bArrivalPaused = FALSE;
   void OnKeyFrameRequest(const winsock::sockaddr_in& from, std::uint32_t nowMs);
   void SendKeyFrameRequests(std::uint32_t nowMs);
   // The frame sender's look at its send socket for key-frame requests before a frame; true when

@@ -7,6 +7,8 @@
 
 constexpr unsigned kRecvTimerID = 100001;
 constexpr unsigned kRecvTimerPeriodMs = 30;
+// The window message the receive socket sends when a datagram waits (WSAAsyncSelect, FD_READ).
+constexpr unsigned kRecvSocketMessage = 0x0400 + 0x100;  // WM_USER + 0x100
 // The longest the receiving controls of the process drain their sockets in one round of ticks;
 // what is still queued waits for the next tick.
 constexpr std::uint32_t kRecvDrainBudgetMs = 200;

@@ -15,6 +15,7 @@
 #include "net/video_packet.h"
 #include "platform/kernel/kernel.h"
 #include "platform/ui/msgbox.h"
+#include "platform/winsock/send_each.h"
 #include "recording/avi_writer.h"
 
 using namespace winsock;
@@ -27,17 +28,31 @@ class ControlEffects : public ReceiveEffects {
  public:
   explicit ControlEffects(CQuelvoraCtrl& control) : m_control(control) {}
 
+  // A datagram's forwards are collected and sent together, before anything else it does leaves the
+  // process and before the next datagram is read (they all send the one receive buffer).
   void Forward(const ClientRecord& destination, const std::uint8_t* data, std::size_t length) override {
-    sockaddr_in to{};
+    if (m_nForwards == kClientRecords ||
+        (m_nForwards > 0 && (data != m_pForwardData || length != m_nForwardLength)))
+      SendForwards();
+    sockaddr_in& to = m_forwardTo[m_nForwards++];
+    to = sockaddr_in{};
     to.sin_family = AF_INET;
     to.sin_port = htons(destination.usPort);
     to.sin_addr.s_addr = htonl(destination.ulAddress);
-    sendto(m_control.m_sockRecv, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
-           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    m_pForwardData = data;
+    m_nForwardLength = length;
+  }
+
+  void SendForwards() {
+    if (m_nForwards == 0) return;
+    WSASendToEach(m_control.m_sockRecv, reinterpret_cast<const char*>(m_pForwardData),
+                  static_cast<int>(m_nForwardLength), m_forwardTo, m_nForwards);
+    m_nForwards = 0;
   }
 
   bool WriteRecordedFrame(ClientRecord& client, LONG lPosition, const std::uint8_t* picture, std::size_t nBytes,
                           bool bKeyFrame) override {
+    SendForwards();
     if (!AVI_AddFrame(client.pAviStream, lPosition, picture, static_cast<LONG>(nBytes),
                       bKeyFrame ? AVIIF_KEYFRAME : 0))
       return FALSE;
@@ -50,6 +65,7 @@ class ControlEffects : public ReceiveEffects {
   std::int64_t m_nReadNs = 0;
 
   void DrawPicture(std::uint16_t sequence) override {
+    SendForwards();
     Draw();
     if (FrameTimesObserver* observer = TheFrameTimesObserver()) {
       ShownFrameTimes times;
@@ -78,9 +94,56 @@ class ControlEffects : public ReceiveEffects {
   }
 
   CQuelvoraCtrl& m_control;
+  sockaddr_in m_forwardTo[kClientRecords];
+  int m_nForwards = 0;
+  const std::uint8_t* m_pForwardData = nullptr;
+  std::size_t m_nForwardLength = 0;
 };
 
 bool IsOpen(SOCKET s) { return !IsNoSocket(s); }
+
+// Reads one datagram from the receive socket and takes it through every receive step; false when
+// nothing was left to read.
+bool ReceiveOneDatagram(CQuelvoraCtrl& c, ControlEffects& effects) {
+  char* const buffer = reinterpret_cast<char*>(c.m_pRecvBuffer.get());
+  sockaddr_in from{};
+  int fromLength = sizeof from;
+  const int received =
+      recvfrom(c.m_sockRecv, buffer, kDatagramBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+  if (received == SOCKET_ERROR) return WSAGetLastError() != WSAEWOULDBLOCK;
+  if (received == 0) return true;
+  const DWORD now = GetTickCount();
+  // A key-frame request is not a video datagram: it teaches no address, and is neither
+  // recorded, forwarded nor shown.
+  if (IsKeyFrameRequest(c.m_pRecvBuffer.get(), static_cast<std::size_t>(received))) {
+    c.OnKeyFrameRequest(from, now);
+    return true;
+  }
+  if (c.m_bSameSocket) LearnFromSource(c.m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
+  ++c.m_nDatagramsReceived;
+  if (TheFrameTimesObserver()) effects.m_nReadNs = FrameTimesNowNs();
+  const int nSender = c.m_clients.SenderID(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+  if (nSender != 0) ++c.m_clients[nSender].nDatagramsReceived;
+
+  ReceiveState state;
+  state.pClients = &c.m_clients;
+  state.pDisplay = &c.m_display;
+  state.pDisplayDecoder = &c.m_xvidDecParam;
+  state.pDisplayFrame = &c.m_xvidDecFrame;
+  state.pPicture = c.m_pPictureBuffer.get();
+  state.pRecordPicture = c.m_pRecordPicture.get();
+  state.pRequests = &c.m_keyFrameRequests;
+  state.pStranger = &c.m_stranger;
+  state.nOutWidth = c.m_nVideoOutWidth;
+  state.nOutHeight = c.m_nVideoOutHeight;
+  state.nShowClient = c.m_nShowClient;
+  state.bWholeDatagramFrames = IsWholeDatagramCompressType(static_cast<const char*>(c.m_strCompressType));
+  state.nowMs = now;
+  ProcessDatagram(state, c.m_pRecvBuffer.get(), static_cast<std::size_t>(received), ntohl(from.sin_addr.s_addr),
+                  ntohs(from.sin_port), effects);
+  effects.SendForwards();
+  return true;
+}
 
 }  // namespace
 
@@ -130,6 +193,7 @@ BOOL CQuelvoraCtrl::RecvVideo() {
   m_bReceiving = 1;
   TheReceiveTickCounters().ReceivingStarted();
   SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
+  StartReadingOnArrival();
   // The display starts from the next key frame, and asks for one as soon as a sender is heard.
   m_display.Reset();
   return TRUE;
@@ -153,6 +217,7 @@ BOOL CQuelvoraCtrl::StopRecv() {
 }
 
 void CQuelvoraCtrl::ReleaseReceiveResources() {
+  StopReadingOnArrival();
   if (IsOpen(m_sockRecv)) {
     // Given back the way it was taken, even if same-socket mode came on since.
     if (m_bRecvSocketShared) {
@@ -190,6 +255,7 @@ void CQuelvoraCtrl::OnTimer(UINT_PTR idEvent) {
     SendKeepAliveAndAnnouncement();
     DrainReceiveSockets();
     if (m_bReceiving) SendKeyFrameRequests(GetTickCount());
+    if (m_bReceiving && m_bArrivalPaused) StartReadingOnArrival();
   }
   Default();
   SetTimer(kRecvTimerID, kRecvTimerPeriodMs, nullptr);
@@ -216,15 +282,23 @@ void CQuelvoraCtrl::SendKeepAliveAndAnnouncement() {
   }
 }
 
-void CQuelvoraCtrl::DrainReceiveSockets() {
-  char* const buffer = reinterpret_cast<char*>(m_pRecvBuffer.get());
+CQuelvoraCtrl::DrainEnd CQuelvoraCtrl::DrainReceiveSockets() {
+  // A message box shown while a datagram is processed runs a nested loop, where the next tick or
+  // an arrival could start a drain in the middle of this one.
+  if (m_bDraining) return DrainEnd::kBusy;
+  m_bDraining = TRUE;
   ControlEffects effects(*this);
   const DWORD start = GetTickCount();
   const DWORD budget = TheReceiveTickCounters().DrainBudgetMs();
+  DrainEnd end = DrainEnd::kEmpty;
 
   // A sender that never pauses would otherwise keep the tick, and the host's whole user
   // interface, here for good: after the budget the rest waits for the next tick.
-  while (IsOpen(m_sockRecv) && GetTickCount() - start < budget) {
+  while (IsOpen(m_sockRecv)) {
+    if (GetTickCount() - start >= budget) {
+      end = DrainEnd::kBudgetSpent;
+      break;
+    }
     const bool bAnnounce = m_sockAnnounce != INVALID_SOCKET && m_sockAnnounce != m_sockRecv;
     FD_SET readable;
     FD_ZERO(&readable);
@@ -236,51 +310,19 @@ void CQuelvoraCtrl::DrainReceiveSockets() {
 
     if (bAnnounce && FD_ISSET(m_sockAnnounce, &readable)) {
       // Answers to the announcements are read and not acted on.
-      if (recvfrom(m_sockAnnounce, buffer, kDatagramBufferSize, 0, nullptr, nullptr) == SOCKET_ERROR) {
+      if (recvfrom(m_sockAnnounce, reinterpret_cast<char*>(m_pRecvBuffer.get()), kDatagramBufferSize, 0, nullptr,
+                   nullptr) == SOCKET_ERROR) {
         WSAGetLastError();
       }
     }
     if (!FD_ISSET(m_sockRecv, &readable)) continue;
-
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    const int received =
-        recvfrom(m_sockRecv, buffer, kDatagramBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (received == SOCKET_ERROR) {
-      WSAGetLastError();
-      continue;
+    // What is queued is read before the next select: one poll for a burst, not one per datagram.
+    while (IsOpen(m_sockRecv) && GetTickCount() - start < budget) {
+      if (!ReceiveOneDatagram(*this, effects)) break;
     }
-    if (received == 0) continue;
-    const DWORD now = GetTickCount();
-    // A key-frame request is not a video datagram: it teaches no address, and is neither
-    // recorded, forwarded nor shown.
-    if (IsKeyFrameRequest(m_pRecvBuffer.get(), static_cast<std::size_t>(received))) {
-      OnKeyFrameRequest(from, now);
-      continue;
-    }
-    if (m_bSameSocket) LearnFromSource(m_endpoints.recvRemote, from, TheLearnedRemoteAddress());
-    ++m_nDatagramsReceived;
-    if (TheFrameTimesObserver()) effects.m_nReadNs = FrameTimesNowNs();
-    const int nSender = m_clients.SenderID(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
-    if (nSender != 0) ++m_clients[nSender].nDatagramsReceived;
-
-    ReceiveState state;
-    state.pClients = &m_clients;
-    state.pDisplay = &m_display;
-    state.pDisplayDecoder = &m_xvidDecParam;
-    state.pDisplayFrame = &m_xvidDecFrame;
-    state.pPicture = m_pPictureBuffer.get();
-    state.pRecordPicture = m_pRecordPicture.get();
-    state.pRequests = &m_keyFrameRequests;
-    state.pStranger = &m_stranger;
-    state.nOutWidth = m_nVideoOutWidth;
-    state.nOutHeight = m_nVideoOutHeight;
-    state.nShowClient = m_nShowClient;
-    state.bWholeDatagramFrames = IsWholeDatagramCompressType(static_cast<const char*>(m_strCompressType));
-    state.nowMs = now;
-    ProcessDatagram(state, m_pRecvBuffer.get(), static_cast<std::size_t>(received),
-                    ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), effects);
   }
+  m_bDraining = FALSE;
+  return end;
 }
 
 void CQuelvoraCtrl::OnKeyFrameRequest(const sockaddr_in& from, std::uint32_t nowMs) {

@@ -82,6 +82,8 @@ class Bytes {
   std::vector<std::uint8_t>& out_;
 };
 
+constexpr std::size_t kIndexEntriesAtOnce = 30 * 60;
+
 DWORD OrOne(DWORD v) { return v ? v : 1; }
 
 // Writes every byte of `iov` (`bytes` in all) at `offset`, going on after short writes.
@@ -389,6 +391,9 @@ RiffWriter::WriteResult RiffWriter::Write(std::int64_t position, const void* dat
   const std::uint64_t at = end_;
   if (!Append(iov_.data(), static_cast<int>(iov_.size()), total)) return WriteResult::kFailed;
   const std::size_t entriesBefore = segment_.entries.size();
+  // A minute of a camera's frames at once rather than a doubling every few frames; past that the
+  // index grows by doubling, so its allocations become ever rarer.
+  if (segment_.entries.capacity() == 0) segment_.entries.reserve(kIndexEntriesAtOnce);
   for (std::uint64_t i = 0; i < gap; ++i) segment_.entries.push_back({at + 8 * i, 0, false});
   segment_.entries.push_back({at + 8 * gap, bytes, keyFrame});
   const std::uint32_t maxChunkBefore = maxChunk_;

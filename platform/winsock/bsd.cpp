@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 namespace winsock::bsd {
 namespace {
@@ -103,6 +102,28 @@ long SendTo(int fd, const void* data, std::size_t length, std::uint32_t address,
   return ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
+int SendToEach(int fd, const void* data, std::size_t length, const std::uint32_t* addresses,
+               const std::uint16_t* ports, std::size_t count) {
+  if (count > kMaxSendEach) {
+    errno = EINVAL;
+    return -1;
+  }
+  sockaddr_in to[kMaxSendEach];
+  mmsghdr messages[kMaxSendEach] = {};
+  iovec payload{const_cast<void*>(data), length};
+  for (std::size_t i = 0; i < count; ++i) {
+    to[i] = Address(addresses[i], ports[i]);
+    messages[i].msg_hdr.msg_name = &to[i];
+    messages[i].msg_hdr.msg_namelen = sizeof to[i];
+    messages[i].msg_hdr.msg_iov = &payload;
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  int n;
+  do n = ::sendmmsg(fd, messages, static_cast<unsigned>(count), MSG_NOSIGNAL);
+  while (n < 0 && errno == EINTR);
+  return n;
+}
+
 long RecvFrom(int fd, void* data, std::size_t capacity, std::uint32_t* address, std::uint16_t* port) {
   sockaddr_in a{};
   socklen_t length = sizeof a;
@@ -115,7 +136,12 @@ long RecvFrom(int fd, void* data, std::size_t capacity, std::uint32_t* address, 
 }
 
 int Poll(PollEntry* entries, std::size_t count, int timeoutMs) {
-  std::vector<pollfd> fds(count);
+  // On the stack: select runs for every datagram read, and must not allocate.
+  pollfd fds[kMaxPollEntries];
+  if (count > kMaxPollEntries) {
+    errno = EINVAL;
+    return -1;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     fds[i].fd = entries[i].fd;
     fds[i].events =
@@ -123,7 +149,7 @@ int Poll(PollEntry* entries, std::size_t count, int timeoutMs) {
                            (entries[i].wantExcept ? POLLPRI : 0));
   }
   int n;
-  do n = ::poll(fds.data(), fds.size(), timeoutMs);
+  do n = ::poll(fds, count, timeoutMs);
   while (n < 0 && errno == EINTR);
   if (n < 0) return -1;
   int ready = 0;

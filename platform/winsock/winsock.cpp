@@ -1,13 +1,15 @@
 #include "platform/winsock/winsock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
 
+#include "platform/winsock/async_select_hooks.h"
 #include "platform/winsock/bsd.h"
+#include "platform/winsock/send_each.h"
 
 namespace winsock {
 namespace {
@@ -21,15 +23,49 @@ struct SocketInfo {
   int sendBuffer = -1;
 };
 
+// Start-up, clean-up and the making of slot chunks; never taken by a call on an open socket,
+// which the receive loop and the streaming thread make for every datagram.
 std::mutex g_lock;
-std::unordered_map<SOCKET, SocketInfo> g_sockets;
-int g_startups = 0;
+std::atomic<int> g_startups{0};
 int g_startupFailure = 0;
 thread_local int t_lastError = 0;
+
+// The state of each open socket, in a slot indexed by its descriptor, so that a call finds it
+// without a lock or a lookup. Chunks of slots are made as descriptors grow and kept for the
+// process's life.
+struct Slot {
+  static constexpr std::uint32_t kOpen = 1, kMultipoint = 2;
+  std::atomic<std::uint32_t> state{0};
+  std::atomic<int> receiveBuffer{-1};
+  std::atomic<int> sendBuffer{-1};
+};
+constexpr int kChunkBits = 10;
+constexpr int kChunkSlots = 1 << kChunkBits;
+constexpr int kChunks = 1024;  // descriptors below 1,048,576
+std::atomic<Slot*> g_chunks[kChunks];
 
 // Windows handles are multiples of 4; the bias keeps 0 free, so "0 or INVALID_SOCKET means
 // none" never hides a real socket, and a handle passed to a BSD call by mistake fails.
 SOCKET HandleOf(int fd) { return (static_cast<SOCKET>(fd) + 1) * 4; }
+
+// The slot of a handle's descriptor, or null for a handle no socket could have.
+Slot* SlotOf(SOCKET s) {
+  if (s % 4 != 0 || s < 4 || s / 4 - 1 >= static_cast<SOCKET>(kChunks) * kChunkSlots) return nullptr;
+  const auto fd = static_cast<int>(s / 4 - 1);
+  Slot* chunk = g_chunks[fd >> kChunkBits].load(std::memory_order_acquire);
+  return chunk ? &chunk[fd & (kChunkSlots - 1)] : nullptr;
+}
+
+// The slot for a new descriptor, its chunk made if need be; null past the last chunk.
+Slot* MakeSlot(int fd) {
+  if (fd >> kChunkBits >= kChunks) return nullptr;
+  std::atomic<Slot*>& chunk = g_chunks[fd >> kChunkBits];
+  if (chunk.load(std::memory_order_acquire) == nullptr) {
+    std::lock_guard lock(g_lock);
+    if (chunk.load(std::memory_order_relaxed) == nullptr) chunk.store(new Slot[kChunkSlots], std::memory_order_release);
+  }
+  return &chunk.load(std::memory_order_acquire)[fd & (kChunkSlots - 1)];
+}
 
 int ErrorFromErrno(int e) {
   switch (e) {
@@ -104,18 +140,18 @@ SOCKET FailSocket(int error) {
 // Finds a socket for a call; false (with the error set) when the library is not started or
 // the handle is not an open socket.
 bool Find(SOCKET s, SocketInfo* info) {
-  std::lock_guard lock(g_lock);
-  if (g_startups == 0) return FailBool(WSANOTINITIALISED);
-  const auto it = g_sockets.find(s);
-  if (it == g_sockets.end()) return FailBool(WSAENOTSOCK);
-  *info = it->second;
+  if (g_startups.load(std::memory_order_acquire) == 0) return FailBool(WSANOTINITIALISED);
+  const Slot* slot = SlotOf(s);
+  const std::uint32_t state = slot ? slot->state.load(std::memory_order_acquire) : 0;
+  if ((state & Slot::kOpen) == 0) return FailBool(WSAENOTSOCK);
+  info->fd = static_cast<int>(s / 4 - 1);
+  info->multipoint = (state & Slot::kMultipoint) != 0;
+  info->receiveBuffer = slot->receiveBuffer.load(std::memory_order_relaxed);
+  info->sendBuffer = slot->sendBuffer.load(std::memory_order_relaxed);
   return true;
 }
 
-bool Started() {
-  std::lock_guard lock(g_lock);
-  return g_startups > 0;
-}
+bool Started() { return g_startups.load(std::memory_order_acquire) > 0; }
 
 SOCKET Create(int af, int type, int protocol, bool multipoint) {
   if (!Started()) return FailSocket(WSANOTINITIALISED);
@@ -124,10 +160,15 @@ SOCKET Create(int af, int type, int protocol, bool multipoint) {
   if (protocol != 0 && protocol != IPPROTO_UDP) return FailSocket(WSAEPROTONOSUPPORT);
   const int fd = bsd::OpenUdp();
   if (fd < 0) return FailSocket(ErrorFromErrno(errno));
-  const SOCKET s = HandleOf(fd);
-  std::lock_guard lock(g_lock);
-  g_sockets[s] = SocketInfo{fd, multipoint};
-  return s;
+  Slot* slot = MakeSlot(fd);
+  if (slot == nullptr) {
+    bsd::Close(fd);
+    return FailSocket(WSAEMFILE);
+  }
+  slot->receiveBuffer.store(-1, std::memory_order_relaxed);
+  slot->sendBuffer.store(-1, std::memory_order_relaxed);
+  slot->state.store(Slot::kOpen | (multipoint ? Slot::kMultipoint : 0), std::memory_order_release);
+  return HandleOf(fd);
 }
 
 // The option of a level and name, or 0 with the error the platform gives for it.
@@ -167,6 +208,11 @@ void WriteAddress(ULONG address, USHORT port, sockaddr* name, int* namelen) {
 }
 
 }  // namespace
+
+int detail::DescriptorOf(SOCKET s) {
+  SocketInfo info;
+  return Find(s, &info) ? info.fd : -1;
+}
 
 int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData) {
   std::lock_guard lock(g_lock);
@@ -214,16 +260,15 @@ SOCKET WSASocketA(int af, int type, int protocol, LPWSAPROTOCOL_INFOA lpProtocol
 }
 
 int closesocket(SOCKET s) {
-  int fd;
-  {
-    std::lock_guard lock(g_lock);
-    if (g_startups == 0) return Fail(WSANOTINITIALISED);
-    const auto it = g_sockets.find(s);
-    if (it == g_sockets.end()) return Fail(WSAENOTSOCK);
-    fd = it->second.fd;
-    g_sockets.erase(it);
-  }
-  return bsd::Close(fd) == 0 ? 0 : FailErrno();
+  if (!Started()) return Fail(WSANOTINITIALISED);
+  Slot* slot = SlotOf(s);
+  // Of two threads closing one handle, one closes it; the other finds it gone.
+  if (slot == nullptr || (slot->state.exchange(0, std::memory_order_acq_rel) & Slot::kOpen) == 0)
+    return Fail(WSAENOTSOCK);
+  // As on the platform, closing a socket ends what WSAAsyncSelect asked for it, before its
+  // descriptor can be reused.
+  detail::CancelAsyncSelectOnClose(s);
+  return bsd::Close(static_cast<int>(s / 4 - 1)) == 0 ? 0 : FailErrno();
 }
 
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
@@ -237,10 +282,9 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
   if (option == bsd::Option::kReuseAddr) value = value != 0;
   if (bsd::SetOption(info.fd, option, value) != 0) return FailErrno();
   if (option == bsd::Option::kReceiveBuffer || option == bsd::Option::kSendBuffer) {
-    std::lock_guard lock(g_lock);
-    const auto it = g_sockets.find(s);
-    if (it != g_sockets.end())
-      (option == bsd::Option::kReceiveBuffer ? it->second.receiveBuffer : it->second.sendBuffer) = value;
+    Slot* slot = SlotOf(s);
+    (option == bsd::Option::kReceiveBuffer ? slot->receiveBuffer : slot->sendBuffer)
+        .store(value, std::memory_order_relaxed);
   }
   return 0;
 }
@@ -357,18 +401,15 @@ int select(int /*nfds*/, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, c
     total += set->fd_count;
   }
   bsd::PollEntry entries[3 * FD_SETSIZE];
-  {
-    std::lock_guard lock(g_lock);
-    if (g_startups == 0) return Fail(WSANOTINITIALISED);
-    if (total == 0) return Fail(WSAEINVAL);
-    std::size_t n = 0;
-    for (int k = 0; k < 3; ++k) {
-      if (!sets[k]) continue;
-      for (UINT i = 0; i < sets[k]->fd_count; ++i) {
-        const auto it = g_sockets.find(sets[k]->fd_array[i]);
-        if (it == g_sockets.end()) return Fail(WSAENOTSOCK);
-        entries[n++] = bsd::PollEntry{it->second.fd, k == 0, k == 1, k == 2, false, false, false, false};
-      }
+  if (!Started()) return Fail(WSANOTINITIALISED);
+  if (total == 0) return Fail(WSAEINVAL);
+  std::size_t entered = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (!sets[k]) continue;
+    for (UINT i = 0; i < sets[k]->fd_count; ++i) {
+      SocketInfo info;
+      if (!Find(sets[k]->fd_array[i], &info)) return SOCKET_ERROR;
+      entries[entered++] = bsd::PollEntry{info.fd, k == 0, k == 1, k == 2, false, false, false, false};
     }
   }
   int timeoutMs = -1;
@@ -406,6 +447,45 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
   if (address == INADDR_ANY || port == 0) return Fail(WSAEADDRNOTAVAIL);
   const long sent = bsd::SendTo(info.fd, buf, static_cast<std::size_t>(len), address, port);
   return sent < 0 ? FailErrno() : static_cast<int>(sent);
+}
+
+int WSASendToEach(SOCKET s, const char* buf, int len, const sockaddr_in* to, int count) {
+  SocketInfo info;
+  if (!Find(s, &info)) return SOCKET_ERROR;
+  if (len < 0 || (!buf && len > 0) || count < 0 || (!to && count > 0)) return Fail(WSAEFAULT);
+  std::uint32_t addresses[bsd::kMaxSendEach];
+  std::uint16_t ports[bsd::kMaxSendEach];
+  int sent = 0, error = 0;
+  for (int next = 0; next < count;) {
+    // A batch of destinations sendto would take; one it refuses is skipped with its error.
+    std::size_t batch = 0;
+    for (; next < count && batch < bsd::kMaxSendEach; ++next) {
+      if (to[next].sin_family != AF_INET) {
+        error = WSAEAFNOSUPPORT;
+        continue;
+      }
+      if (to[next].sin_addr.s_addr == INADDR_ANY || to[next].sin_port == 0) {
+        error = WSAEADDRNOTAVAIL;
+        continue;
+      }
+      addresses[batch] = to[next].sin_addr.s_addr;
+      ports[batch++] = to[next].sin_port;
+    }
+    for (std::size_t done = 0; done < batch;) {
+      const int n = bsd::SendToEach(info.fd, buf, static_cast<std::size_t>(len), addresses + done, ports + done,
+                                    batch - done);
+      if (n <= 0) {
+        // The first of the rest failed: it is skipped, as its own sendto would have failed.
+        error = n < 0 ? ErrorFromErrno(errno) : WSASYSCALLFAILURE;
+        ++done;
+        continue;
+      }
+      sent += n;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  if (sent == 0 && error != 0) return Fail(error);
+  return sent;
 }
 
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen) {

@@ -1,7 +1,10 @@
 #include "platform/winsock/winsock.h"
 
+#include "platform/winsock/send_each.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -102,6 +105,43 @@ TEST_F(WinsockApiTest, HandlesAreNeverZeroAndDieWithClose) {
   EXPECT_EQ(closesocket(0), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
   closesocket(b);
+}
+
+TEST_F(WinsockApiTest, AHandleNoSocketHasIsNotASocket) {
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  int value = 0, length = sizeof value;
+  // Beside a real handle, past every descriptor, and the descriptor's own number.
+  for (const SOCKET h : {s + 1, s + 2, s + 4096, SOCKET{1} << 40, INVALID_SOCKET - 3, s / 4 - 1}) {
+    EXPECT_EQ(getsockopt(h, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &length), SOCKET_ERROR) << h;
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK) << h;
+  }
+  // A closed socket's handle stays refused when another socket opens in its place, until that
+  // socket is handed the same handle.
+  const int buffer = 65536;
+  ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer), 0);
+  ASSERT_EQ(closesocket(s), 0);
+  EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &length), SOCKET_ERROR);
+  const SOCKET again = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(again, s) << "the lowest free descriptor is reused";
+  // The new socket does not inherit the buffer size the closed one was given.
+  ASSERT_EQ(getsockopt(again, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &length), 0);
+  EXPECT_NE(value, buffer);
+  closesocket(again);
+}
+
+TEST_F(WinsockApiTest, OfThreadsClosingOneSocketOnlyOneSucceeds) {
+  for (int round = 0; round < 50; ++round) {
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    std::atomic<int> closed{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+      threads.emplace_back([&] {
+        if (closesocket(s) == 0) ++closed;
+      });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(closed, 1);
+  }
 }
 
 TEST_F(WinsockApiTest, OnlyIpv4DatagramSocketsAndLeafMultipointFlags) {
@@ -230,6 +270,34 @@ TEST_F(WinsockApiTest, DatagramsTravelWithTheirSourceAndOversizeOnesAreReported)
   EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
   closesocket(a);
   closesocket(b);
+}
+
+// The relay's forwarding: what sendto would refuse is skipped and the rest still goes.
+TEST_F(WinsockApiTest, SendToEachSendsToEveryDestinationSendtoWouldTake) {
+  const SOCKET from = Bound();
+  std::vector<SOCKET> sinks;
+  std::vector<sockaddr_in> to;
+  for (int i = 0; i < 3; ++i) {
+    sinks.push_back(Bound());
+    to.push_back(Loopback(PortOf(sinks.back())));
+  }
+  to.insert(to.begin() + 1, Loopback(0));  // port 0: refused, as sendto refuses it
+  EXPECT_EQ(WSASendToEach(from, "relay", 5, to.data(), static_cast<int>(to.size())), 3);
+  for (SOCKET s : sinks) {
+    char buffer[16];
+    sockaddr_in source{};
+    int length = sizeof source;
+    ASSERT_EQ(recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source), &length), 5);
+    EXPECT_EQ(std::string(buffer, 5), "relay");
+    EXPECT_EQ(ntohs(source.sin_port), PortOf(from));
+    closesocket(s);
+  }
+  // Nothing it could send: the error of the last one refused.
+  const sockaddr_in nowhere = Loopback(0);
+  EXPECT_EQ(WSASendToEach(from, "x", 1, &nowhere, 1), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL);
+  EXPECT_EQ(WSASendToEach(from, "x", 1, nullptr, 0), 0);
+  closesocket(from);
 }
 
 TEST_F(WinsockApiTest, SendtoRefusesDestinationsThePlatformRefuses) {
