@@ -591,7 +591,7 @@ BENCHMARK(BM_CallControlShownAndRecorded)->Apply(Rates);
 
 // The virtual display every side shows its windows on, for the whole run; an already running
 // one is used when QV_BENCH_DISPLAY names it.
-struct Display {
+struct VirtualDisplay {
   pid_t pid = -1;
   bool Start() {
     if (const char* named = std::getenv("QV_BENCH_DISPLAY")) return setenv("DISPLAY", named, 1) == 0;
@@ -615,7 +615,7 @@ struct Display {
     if (n <= 0) return false;
     return setenv("DISPLAY", (":" + std::to_string(std::atoi(number))).c_str(), 1) == 0;
   }
-  ~Display() {
+  ~VirtualDisplay() {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
@@ -637,7 +637,7 @@ int main(int argc, char** argv) {
       return RunGstreamerSide(role.ends_with("-send"), role.starts_with("gst"), port, fps, out);
     return 2;
   }
-  Display display;
+  VirtualDisplay display;
   if (!display.Start()) {
     std::fprintf(stderr, "bench_call: no virtual display (is xvfb installed?)\n");
     return 1;
