@@ -600,7 +600,10 @@ struct VirtualDisplay {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+    // -noreset: at a reset (the last client gone) the server would write its number again, to the
+    // pipe closed below, and stop.
+    std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                                     "-noreset"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
