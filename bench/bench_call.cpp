@@ -594,27 +594,18 @@ struct VirtualDisplay {
   pid_t pid = -1;
   bool Start() {
     if (const char* named = std::getenv("QV_BENCH_DISPLAY")) return setenv("DISPLAY", named, 1) == 0;
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const std::string fd = std::to_string(fds[1]);
-    // -noreset: at a reset (the last client gone) the server would write its number again, to the
-    // pipe closed below, and stop.
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                                     "-noreset"};
+    // The first display number nobody holds; the server is up once its socket appears.
+    int number = 90;
+    while (access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0) ++number;
+    const std::string name = ":" + std::to_string(number);
+    std::vector<std::string> args = {"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const bool spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char number[16] = {};
-    const ssize_t n = spawned ? read(fds[0], number, sizeof number - 1) : 0;
-    close(fds[0]);
-    if (n <= 0) return false;
-    return setenv("DISPLAY", (":" + std::to_string(std::atoi(number))).c_str(), 1) == 0;
+    if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 100 && access(socket.c_str(), F_OK) != 0; ++i) Sleep(0.05);
+    return access(socket.c_str(), F_OK) == 0 && setenv("DISPLAY", name.c_str(), 1) == 0;
   }
   ~VirtualDisplay() {
     if (pid <= 0) return;
