@@ -65,9 +65,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
     const int scan = bottomUp ? ySrc + dySrc - 1 - row : ySrc + row;
     const std::uint8_t* in =
         base + static_cast<std::size_t>(scan) * stride + static_cast<std::size_t>(xSrc) * 3;
-    auto* out = reinterpret_cast<std::uint32_t*>(scratch.scanLine(row));
-    for (int x = 0; x < dxSrc; ++x, in += 3)
-      out[x] = 0xFF000000u | (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
+    Bgr24RowToRgb32(in, reinterpret_cast<std::uint32_t*>(scratch.scanLine(row)), dxSrc);
   }
   return PaintOnDC(hdc, [&](QPainter& painter) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
