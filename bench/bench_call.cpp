@@ -145,7 +145,8 @@ int RunControlSide(bool sender, bool record, int port, int fps, const std::strin
     ctrl->SetLocalIPAddress(ip.c_str(), static_cast<short>(port));
     if (!ctrl->RecvVideo()) return 2;
     if (record) {
-      const long id = ctrl->AddClient(ip.c_str(), static_cast<short>(port + 1), RecordingFile(out).c_str(), "Alice");
+      const long id =
+          ctrl->AddClient(ip.c_str(), static_cast<short>(port + 1), RecordingFile(out).c_str(), "Alice");
       if (id <= 0 || !ctrl->ShowClient(id)) return 2;
     }
   }
@@ -224,8 +225,8 @@ std::string GstreamerPipeline(bool sender, bool sameJob, int port, int fps) {
                              "host=127.0.0.1 port=" +
                              p;
   const std::string source = "videotestsrc name=src is-live=true horizontal-speed=4 ! video/x-raw,format=" +
-                             std::string(sameJob ? "BGR" : "I420") + ",width=352,height=288,framerate=" +
-                             std::to_string(fps) + "/1";
+                             std::string(sameJob ? "BGR" : "I420") +
+                             ",width=352,height=288,framerate=" + std::to_string(fps) + "/1";
   if (sender && sameJob)
     return source +
            " ! textoverlay text=Alice valignment=bottom font-desc=\"Mono 12\" ! tee name=t"
@@ -236,7 +237,8 @@ std::string GstreamerPipeline(bool sender, bool sameJob, int port, int fps) {
   const std::string receive = "udpsrc name=src address=127.0.0.1 port=" + p +
                               " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-"
                               "ES,payload=96\" ! rtpmp4vdepay ! avdec_mpeg4 ! ";
-  return receive + (sameJob ? "videoconvert ! videoscale ! ximagesink name=sink sync=false" : "fakesink name=sink");
+  return receive +
+         (sameJob ? "videoconvert ! videoscale ! ximagesink name=sink sync=false" : "fakesink name=sink");
 }
 
 int RunGstreamerSide(bool sender, bool sameJob, int port, int fps, const std::string& out) {

@@ -49,8 +49,7 @@ struct Spread {
   alignas(16) std::int8_t mask[3][3][16] = {};  // [output register][channel][byte]
   constexpr Spread() {
     for (int k = 0; k < 48; ++k)
-      for (int c = 0; c < 3; ++c)
-        mask[k / 16][c][k % 16] = static_cast<std::int8_t>(k % 3 == c ? k / 3 : -1);
+      for (int c = 0; c < 3; ++c) mask[k / 16][c][k % 16] = static_cast<std::int8_t>(k % 3 == c ? k / 3 : -1);
   }
 };
 constexpr Spread kSpread;
@@ -61,8 +60,9 @@ __attribute__((target("ssse3"))) void InterleaveSsse3(__m128i b, __m128i g, __m1
   for (int j = 0; j < 3; ++j) {
     __m128i v = _mm_setzero_si128();
     for (int c = 0; c < 3; ++c)
-      v = _mm_or_si128(v, _mm_shuffle_epi8(channels[c], _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                            kSpread.mask[j][c]))));
+      v = _mm_or_si128(
+          v, _mm_shuffle_epi8(channels[c],
+                              _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.mask[j][c]))));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * j), v);
   }
 }

@@ -28,7 +28,7 @@ void Bgr24RowToRgb32Plain(const std::uint8_t* in, std::uint32_t* out, int width)
 // Every shown picture passes through here: four pixels per shuffle. Reads 16 bytes for 12, so the
 // last pixels, whose 16 bytes would pass the row's end, go the plain way.
 __attribute__((target("ssse3"))) void Bgr24RowToRgb32Ssse3(const std::uint8_t* in, std::uint32_t* out,
-                                                            int width) {
+                                                           int width) {
   const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   int x = 0;

@@ -123,9 +123,7 @@ TEST(DrawDib, UnstretchedDrawCopiesEveryPixelItCovers) {
   const std::size_t stride = (kW * 3 + 3) / 4 * 4;
   std::vector<std::uint8_t> bits(stride * kH);
   for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint8_t>(i * 7 + (i >> 5));
-  const struct {
-    int xDst, yDst;
-  } places[] = {{3, 4}, {-5, -6}, {20, 10}, {-30, 15}};
+  const struct { int xDst, yDst; } places[] = {{3, 4}, {-5, -6}, {20, 10}, {-30, 15}};
   for (bool bottomUp : {true, false}) {
     BITMAPINFOHEADER header = Header24(kW, bottomUp ? kH : -kH).bmiHeader;
     for (const auto& at : places) {
@@ -133,7 +131,8 @@ TEST(DrawDib, UnstretchedDrawCopiesEveryPixelItCovers) {
       Canvas canvas(32, 24);
       HDRAWDIB hdd = DrawDibOpen();
       const int xSrc = 2, ySrc = 3, w = 30, h = 17;
-      ASSERT_TRUE(DrawDibDraw(hdd, canvas.dc(), at.xDst, at.yDst, w, h, &header, bits.data(), xSrc, ySrc, w, h, 0));
+      ASSERT_TRUE(
+          DrawDibDraw(hdd, canvas.dc(), at.xDst, at.yDst, w, h, &header, bits.data(), xSrc, ySrc, w, h, 0));
       canvas.Read();
       for (int y = 0; y < 24; ++y)
         for (int x = 0; x < 32; ++x) {

@@ -46,7 +46,8 @@ std::vector<BYTE> PixelByPixel(int width, int height, std::uint32_t frame) {
   fill(0, height - height / 6, width, height / 6, {64, 24, 24});
   for (int x = 0; x < width; ++x) put(x, 0, x < width / 2 ? Bgr{0, 0, 255} : Bgr{255, 0, 0});
   const int box = std::max(4, std::min(width, height) / 4);
-  fill(triangle(frame * 3u, width - box), 1 + triangle(frame * 2u, height - 1 - box), box, box, {128, 128, 128});
+  fill(triangle(frame * 3u, width - box), 1 + triangle(frame * 2u, height - 1 - box), box, box,
+       {128, 128, 128});
   const int scale = std::max(1, height / 72);
   const std::string digits = std::to_string(frame);
   fill(scale, scale, (static_cast<int>(digits.size()) * 4 + 1) * scale, 7 * scale, {0, 0, 0});
@@ -54,8 +55,8 @@ std::vector<BYTE> PixelByPixel(int width, int height, std::uint32_t frame) {
     for (int row = 0; row < 5; ++row)
       for (int col = 0; col < 3; ++col)
         if (kDigits[digits[i] - '0'][row] & (4 >> col))
-          fill(2 * scale + static_cast<int>(i) * 4 * scale + col * scale, 2 * scale + row * scale, scale, scale,
-               {255, 255, 255});
+          fill(2 * scale + static_cast<int>(i) * 4 * scale + col * scale, 2 * scale + row * scale, scale,
+               scale, {255, 255, 255});
   return bits;
 }
 
@@ -67,7 +68,8 @@ TEST(TestCameraPicture, EveryPixelAsItsRulesSayAtManySizesAndFrames) {
     for (std::uint32_t frame : {0u, 1u, 7u, 59u, 1234u, 4294967295u}) {
       std::vector<BYTE> drawn(static_cast<std::size_t>(s.width) * s.height * 3, 0xEE);
       DrawTestCameraPicture(drawn.data(), s.width, s.height, frame);
-      ASSERT_EQ(drawn, PixelByPixel(s.width, s.height, frame)) << s.width << "x" << s.height << " frame " << frame;
+      ASSERT_EQ(drawn, PixelByPixel(s.width, s.height, frame))
+          << s.width << "x" << s.height << " frame " << frame;
     }
   }
 }
