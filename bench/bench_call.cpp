@@ -1,11 +1,21 @@
-// A call end to end on loopback, sender and receiver in two processes, beside a GStreamer pair
-// doing the same job in two processes:
+// A call end to end on loopback, sender and receiver in two processes, beside GStreamer pairs in
+// two processes. Every side that shows pictures shows them in a real window on one virtual X display
+// (an Xvfb the benchmark starts), so that painting and its flush cost what they cost on a desktop.
 //
-//   videotestsrc is-live=true horizontal-speed=4 ! video/x-raw,format=I420,width=352,height=288,
-//     framerate=F/1 ! avenc_mpeg4 bitrate=250000 gop-size=30 ! rtpmp4vpay mtu=812 config-interval=1
-//     ! udpsink sync=false host=127.0.0.1 port=P
+// GStreamer doing the same job as the controls (a preview, the name drawn, the received picture shown):
+//
+//   videotestsrc is-live=true horizontal-speed=4 ! video/x-raw,format=BGR,width=352,height=288,
+//     framerate=F/1 ! textoverlay text=Alice valignment=bottom font-desc="Mono 12" ! tee name=t
+//     t. ! queue ! videoconvert ! ximagesink sync=false
+//     t. ! queue ! videoconvert ! avenc_mpeg4 bitrate=250000 gop-size=30
+//        ! rtpmp4vpay mtu=812 config-interval=1 ! udpsink sync=false host=127.0.0.1 port=P
 //   udpsrc address=127.0.0.1 port=P caps=application/x-rtp,...,encoding-name=MP4V-ES ! rtpmp4vdepay
-//     ! avdec_mpeg4 ! fakesink
+//     ! avdec_mpeg4 ! videoconvert ! videoscale ! ximagesink sync=false
+//
+// and the bare pair, a second row: no preview, no name, nothing drawn on the receiving side:
+//
+//   videotestsrc ... format=I420 ... ! avenc_mpeg4 ... ! rtpmp4vpay ... ! udpsink ...
+//   udpsrc ... ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink
 //
 // CIF, 250 kbit/s, a key frame every 30 frames, at 15 frames a second and at 30 (the fastest rate
 // a control sends at; the test camera delivers at the period the control asks for). The GStreamer
@@ -13,22 +23,23 @@
 // The test picture moves on both sides (moving bars and box here, bars moving 4 pixels a frame
 // there). udpsink does not wait on the clock: the encoder's buffers reach it without a usable
 // time and it would stall; the live source already paces the frames, as the capture does ours.
+// A third control row has the receiving control record the peer into an AVI file while it shows it.
 //
 // Measured over kWindowSeconds once both sides run:
 // - CPU per frame of each process (utime + stime from /proc/<pid>/stat, every thread, the ones
 //   that ended included) divided by the frames it sent or drew in the window; for the sending
 //   control also its UI thread alone (the preview). The sending control captures the test camera,
 //   shows its preview, draws the name and encodes; the receiving one decodes, converts and draws
-//   into its window (offscreen). fakesink takes the decoded 4:2:0 picture as it is.
+//   into its window.
 // - Latency of each frame from capture to drawn: for a control, from the capture callback's entry
 //   to the return of its draw (net/frame_times.h); for GStreamer, from the buffer leaving
-//   videotestsrc to it reaching fakesink. Both processes read CLOCK_MONOTONIC.
+//   videotestsrc to it reaching the receiving sink. Both processes read CLOCK_MONOTONIC.
 // - Encode: capture to encoded (the copy and the name included); decode: the frame's last
-//   datagram read to drawn (control), or leaving udpsrc to fakesink (GStreamer). "excess" is
+//   datagram read to drawn (control), or leaving udpsrc to the sink (GStreamer). "excess" is
 //   latency - encode - decode: the frame's time between encoder and receiver, for a control at
 //   most one receive tick (30 ms) by design.
 //
-// The programme runs the four sides as child processes of itself (--role ...).
+// The programme runs the sides as child processes of itself (--role ...).
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
 #include <signal.h>
@@ -103,8 +114,12 @@ void SayReady() {
   std::fflush(stdout);
 }
 
-int RunControlSide(bool sender, int port, int fps, const std::string& out, int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+// A receiving control that records writes the peer's frames to this file beside its records.
+std::string RecordingFile(const std::string& out) { return out + ".avi"; }
+
+// `port` is the receiver's; the sender sends from port + 1 so that a recording receiver can name it.
+int RunControlSide(bool sender, bool record, int port, int fps, const std::string& out, int argc,
+                   char** argv) {
   QApplication app(argc, argv);
   Recorder recorder;
   SetFrameTimesObserver(&recorder);
@@ -121,7 +136,7 @@ int RunControlSide(bool sender, int port, int fps, const std::string& out, int a
     ctrl->SetSendFrameRate(static_cast<short>(fps));
     ctrl->SetVideoInFormat("CIF");
     ctrl->SetBandwidth(kBandwidth, 1);
-    ctrl->SetLocalIPAddress(ip.c_str(), 0);
+    ctrl->SetLocalIPAddress(ip.c_str(), static_cast<short>(port + 1));
     ctrl->SetRemoteIPAddress(ip.c_str(), static_cast<short>(port));
     if (!ctrl->InitCapture(0) || !ctrl->SendVideo()) return 2;
   } else {
@@ -129,6 +144,11 @@ int RunControlSide(bool sender, int port, int fps, const std::string& out, int a
     ctrl->SetBandwidth(kBandwidth, 2);
     ctrl->SetLocalIPAddress(ip.c_str(), static_cast<short>(port));
     if (!ctrl->RecvVideo()) return 2;
+    if (record) {
+      const long id =
+          ctrl->AddClient(ip.c_str(), static_cast<short>(port + 1), RecordingFile(out).c_str(), "Alice");
+      if (id <= 0 || !ctrl->ShowClient(id)) return 2;
+    }
   }
   SayReady();
   QTimer poll;
@@ -152,7 +172,7 @@ int RunControlSide(bool sender, int port, int fps, const std::string& out, int a
 // GStreamer sides: the pipelines gst-launch-1.0 would run, with pad probes that stamp buffers.
 // Lines: "src <ns>" per raw frame leaving videotestsrc, "enc <ns>" per encoded frame, "mark <rtp
 // timestamp> <ns>" per datagram that ends a frame (leaving the payloader, or leaving udpsrc), "sink
-// <ns>" per decoded frame reaching fakesink.
+// <ns>" per decoded frame reaching the receiving sink.
 std::int64_t NowNs() { return FrameTimesNowNs(); }
 
 GstPadProbeReturn StampProbe(GstPad*, GstPadProbeInfo*, gpointer data) {
@@ -196,20 +216,34 @@ void Probe(GstElement* pipeline, const char* element, const char* pad, GstPadPro
   gst_object_unref(e);
 }
 
-int RunGstreamerSide(bool sender, int port, int fps, const std::string& out) {
-  gst_init(nullptr, nullptr);
+// The pipelines of one side: the same job as a control's (`sameJob`) or the bare pair.
+std::string GstreamerPipeline(bool sender, bool sameJob, int port, int fps) {
   const std::string p = std::to_string(port);
-  const std::string description =
-      sender
-          ? "videotestsrc name=src is-live=true horizontal-speed=4 ! video/x-raw,format=I420,width=352,"
-            "height=288,framerate=" +
-                std::to_string(fps) + "/1 ! avenc_mpeg4 name=enc bitrate=" + std::to_string(kBandwidth) +
-                " gop-size=" + std::to_string(kKeyFrameInterval) +
-                " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink sync=false host=127.0.0.1 port=" +
-                p
-          : "udpsrc name=src address=127.0.0.1 port=" + p +
-                " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-ES,payload=96\""
-                " ! rtpmp4vdepay ! avdec_mpeg4 ! fakesink name=sink";
+  const std::string encode = "avenc_mpeg4 name=enc bitrate=" + std::to_string(kBandwidth) +
+                             " gop-size=" + std::to_string(kKeyFrameInterval) +
+                             " ! rtpmp4vpay name=pay mtu=812 config-interval=1 ! udpsink sync=false "
+                             "host=127.0.0.1 port=" +
+                             p;
+  const std::string source = "videotestsrc name=src is-live=true horizontal-speed=4 ! video/x-raw,format=" +
+                             std::string(sameJob ? "BGR" : "I420") +
+                             ",width=352,height=288,framerate=" + std::to_string(fps) + "/1";
+  if (sender && sameJob)
+    return source +
+           " ! textoverlay text=Alice valignment=bottom font-desc=\"Mono 12\" ! tee name=t"
+           " t. ! queue ! videoconvert ! ximagesink sync=false"
+           " t. ! queue ! videoconvert ! " +
+           encode;
+  if (sender) return source + " ! " + encode;
+  const std::string receive = "udpsrc name=src address=127.0.0.1 port=" + p +
+                              " caps=\"application/x-rtp,media=video,clock-rate=90000,encoding-name=MP4V-"
+                              "ES,payload=96\" ! rtpmp4vdepay ! avdec_mpeg4 ! ";
+  return receive +
+         (sameJob ? "videoconvert ! videoscale ! ximagesink name=sink sync=false" : "fakesink name=sink");
+}
+
+int RunGstreamerSide(bool sender, bool sameJob, int port, int fps, const std::string& out) {
+  gst_init(nullptr, nullptr);
+  const std::string description = GstreamerPipeline(sender, sameJob, port, fps);
   GError* error = nullptr;
   GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
   if (!pipeline) {
@@ -337,17 +371,25 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
-int FreePort() {
+// A free UDP port whose successor is free too (the sending control's port, see RunControlSide).
+int FreePortPair() {
   using namespace winsock;
-  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr("127.0.0.1");
-  bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-  int length = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  closesocket(s);
-  return ntohs(a.sin_port);
+  for (;;) {
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    int length = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    const int port = ntohs(a.sin_port);
+    const SOCKET next = socket(AF_INET, SOCK_DGRAM, 0);
+    a.sin_port = htons(static_cast<u_short>(port + 1));
+    const bool free = port < 65535 && bind(next, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    closesocket(next);
+    closesocket(s);
+    if (free) return port;
+  }
 }
 
 // Runs one call: receiver first, then sender; the window starts kWarmUpSeconds after the sender
@@ -362,17 +404,18 @@ struct Run {
 
 Run RunCall(const std::string& kind, int fps) {
   Run run;
-  const std::string port = std::to_string(FreePort());
+  const std::string port = std::to_string(FreePortPair());
   const std::string dir = std::getenv("QV_BENCH_DIR") ? std::getenv("QV_BENCH_DIR") : "/var/tmp";
   const std::string stem = dir + "/qv_bench_call_" + std::to_string(getpid()) + "_" + kind;
   run.sendFile = stem + "_send.txt";
   run.recvFile = stem + "_recv.txt";
+  const std::string sendRole = kind == "record" ? "control-send" : kind + "-send";
   Child recv = Spawn({"bench_call", "--role", kind + "-recv", port, std::to_string(fps), run.recvFile});
   if (!WaitReady(recv)) {
     Stop(recv);
     return run;
   }
-  Child send = Spawn({"bench_call", "--role", kind + "-send", port, std::to_string(fps), run.sendFile});
+  Child send = Spawn({"bench_call", "--role", sendRole, port, std::to_string(fps), run.sendFile});
   if (!WaitReady(send)) {
     Stop(send);
     Stop(recv);
@@ -429,10 +472,10 @@ void Report(benchmark::State& state, const std::vector<Crossing>& frames, std::s
 
 bool InWindow(const Run& run, std::int64_t t) { return t >= run.from && t < run.to; }
 
-void BM_CallControl(benchmark::State& state) {
+void CallControl(benchmark::State& state, const std::string& kind) {
   const int fps = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    const Run run = RunCall("control", fps);
+    const Run run = RunCall(kind, fps);
     if (!run.ok) {
       state.SkipWithError("a side did not start");
       return;
@@ -469,13 +512,14 @@ void BM_CallControl(benchmark::State& state) {
     Report(state, frames, sentInWindow, drawnInWindow, run);
     std::remove(run.sendFile.c_str());
     std::remove(run.recvFile.c_str());
+    std::remove(RecordingFile(run.recvFile).c_str());
   }
 }
 
-void BM_CallGstreamer(benchmark::State& state) {
+void CallGstreamer(benchmark::State& state, const std::string& kind) {
   const int fps = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    const Run run = RunCall("gst", fps);
+    const Run run = RunCall(kind, fps);
     if (!run.ok) {
       state.SkipWithError("a GStreamer side did not start (gstreamer1.0-libav, -plugins-good?)");
       return;
@@ -537,8 +581,40 @@ void BM_CallGstreamer(benchmark::State& state) {
 void Rates(benchmark::internal::Benchmark* b) {
   b->Arg(15)->Arg(30)->ArgName("fps")->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 }
+void BM_CallControl(benchmark::State& state) { CallControl(state, "control"); }
+void BM_CallControlShownAndRecorded(benchmark::State& state) { CallControl(state, "record"); }
+void BM_CallGstreamerSameJob(benchmark::State& state) { CallGstreamer(state, "gst"); }
+void BM_CallGstreamerBare(benchmark::State& state) { CallGstreamer(state, "bare"); }
 BENCHMARK(BM_CallControl)->Apply(Rates);
-BENCHMARK(BM_CallGstreamer)->Apply(Rates);
+BENCHMARK(BM_CallGstreamerSameJob)->Apply(Rates);
+BENCHMARK(BM_CallGstreamerBare)->Apply(Rates);
+BENCHMARK(BM_CallControlShownAndRecorded)->Apply(Rates);
+
+// The virtual display every side shows its windows on, for the whole run; an already running
+// one is used when QV_BENCH_DISPLAY names it.
+struct VirtualDisplay {
+  pid_t pid = -1;
+  bool Start() {
+    if (const char* named = std::getenv("QV_BENCH_DISPLAY")) return setenv("DISPLAY", named, 1) == 0;
+    // The first display number nobody holds; the server is up once its socket appears.
+    int number = 90;
+    while (access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0) ++number;
+    const std::string name = ":" + std::to_string(number);
+    std::vector<std::string> args = {"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 100 && access(socket.c_str(), F_OK) != 0; ++i) Sleep(0.05);
+    return access(socket.c_str(), F_OK) == 0 && setenv("DISPLAY", name.c_str(), 1) == 0;
+  }
+  ~VirtualDisplay() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+};
 
 }  // namespace
 
@@ -549,11 +625,18 @@ int main(int argc, char** argv) {
     const int port = std::atoi(argv[3]);
     const int fps = std::atoi(argv[4]);
     const std::string out = argv[5];
-    if (role == "control-send" || role == "control-recv")
-      return RunControlSide(role == "control-send", port, fps, out, argc, argv);
-    if (role == "gst-send" || role == "gst-recv") return RunGstreamerSide(role == "gst-send", port, fps, out);
+    if (role == "control-send" || role == "control-recv" || role == "record-recv")
+      return RunControlSide(role == "control-send", role == "record-recv", port, fps, out, argc, argv);
+    if (role == "gst-send" || role == "gst-recv" || role == "bare-send" || role == "bare-recv")
+      return RunGstreamerSide(role.ends_with("-send"), role.starts_with("gst"), port, fps, out);
     return 2;
   }
+  VirtualDisplay display;
+  if (!display.Start()) {
+    std::fprintf(stderr, "bench_call: no virtual display (is xvfb installed?)\n");
+    return 1;
+  }
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
   signal(SIGPIPE, SIG_IGN);
   winsock::WSADATA data;
   winsock::WSAStartup(winsock::MAKEWORD(1, 1), &data);

@@ -3,7 +3,7 @@
 #include <array>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace codec {
@@ -38,6 +38,35 @@ const Tables& T() {
 }
 
 #if defined(__SSE2__)
+bool HasSsse3() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
+  return has;
+}
+
+// Byte k of the 48 output bytes is channel k % 3 of pixel k / 3: for each output register and
+// channel, the shuffle that places that channel's pixels (-1 leaves a zero for the others).
+struct Spread {
+  alignas(16) std::int8_t mask[3][3][16] = {};  // [output register][channel][byte]
+  constexpr Spread() {
+    for (int k = 0; k < 48; ++k)
+      for (int c = 0; c < 3; ++c) mask[k / 16][c][k % 16] = static_cast<std::int8_t>(k % 3 == c ? k / 3 : -1);
+  }
+};
+constexpr Spread kSpread;
+
+// Sixteen B, G and R values to 48 bytes of B,G,R pixels.
+__attribute__((target("ssse3"))) void InterleaveSsse3(__m128i b, __m128i g, __m128i r, std::uint8_t* o) {
+  const __m128i channels[3] = {b, g, r};
+  for (int j = 0; j < 3; ++j) {
+    __m128i v = _mm_setzero_si128();
+    for (int c = 0; c < 3; ++c)
+      v = _mm_or_si128(
+          v, _mm_shuffle_epi8(channels[c],
+                              _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.mask[j][c]))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * j), v);
+  }
+}
+
 // Sixteen pixels of one row at a time in 16-bit lanes with 6 fraction bits; returns how many pixels it
 // did. The multipliers are the tables' fixed-point factors (298, 409, 100, 208, 516 over 256).
 int RowSse2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, int width, std::uint8_t* o) {
@@ -51,6 +80,7 @@ int RowSse2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
   const __m128i kGv = _mm_set1_epi16(13312);
   const __m128i kBu = _mm_set1_epi16(129);
   alignas(16) std::uint8_t b[16], g[16], r[16];
+  const bool ssse3 = HasSsse3();
   int x = 0;
   for (; x + 16 <= width; x += 16) {
     const __m128i ys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
@@ -74,9 +104,17 @@ int RowSse2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
       out[1][half] = _mm_srai_epi16(_mm_subs_epi16(yl, guv2), 6);
       out[2][half] = _mm_srai_epi16(_mm_adds_epi16(yl, rv2), 6);
     }
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), _mm_packus_epi16(out[0][0], out[0][1]));
-    _mm_store_si128(reinterpret_cast<__m128i*>(g), _mm_packus_epi16(out[1][0], out[1][1]));
-    _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_packus_epi16(out[2][0], out[2][1]));
+    const __m128i bs = _mm_packus_epi16(out[0][0], out[0][1]);
+    const __m128i gs = _mm_packus_epi16(out[1][0], out[1][1]);
+    const __m128i rs = _mm_packus_epi16(out[2][0], out[2][1]);
+    if (ssse3) {
+      InterleaveSsse3(bs, gs, rs, o);
+      o += 48;
+      continue;
+    }
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), bs);
+    _mm_store_si128(reinterpret_cast<__m128i*>(g), gs);
+    _mm_store_si128(reinterpret_cast<__m128i*>(r), rs);
     for (int i = 0; i < 16; ++i) {
       o[0] = b[i];
       o[1] = g[i];

@@ -12,6 +12,8 @@ PACKAGES=(
   ffmpeg libavcodec-dev libavutil-dev libswscale-dev tshark socat iproute2 nftables xvfb
   clang-14 libclang-rt-14-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  # bench_call: ximagesink for GStreamer's side shown on the same virtual display (xvfb) as ours.
+  gstreamer1.0-x
   libgstreamer1.0-dev
   # The plugin (gst/) and its tests: gst/video and gst/app, the MPEG-4 header parser, and
   # mpeg4videoparse for recording to MP4.

@@ -172,7 +172,7 @@ BOOL DeleteObject(HGDIOBJ object) {
   return TRUE;
 }
 
-BOOL PaintOnDC(HDC dc, const std::function<void(QPainter&)>& paint) {
+BOOL PaintOnDCWith(HDC dc, void (*paint)(QPainter&, const void*), const void* context) {
   HDC__::Kind kind;
   GdiBitmap* bitmap;
   HWND window;
@@ -190,7 +190,7 @@ BOOL PaintOnDC(HDC dc, const std::function<void(QPainter&)>& paint) {
   {
     QPainter painter(target);
     if (!painter.isActive()) return FALSE;
-    paint(painter);
+    paint(painter, context);
   }
   if (kind == HDC__::Kind::kWindow) WindowSurfaceChanged(window);
   return TRUE;

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/kernel/windef.h"
 
@@ -16,6 +17,9 @@ constexpr std::size_t DibStride(LONG width, WORD bitCount) {
 // True for the formats the stand-ins read and write: BI_RGB with 16 (5-5-5) or 24 bits per pixel,
 // a positive width and a non-zero height, each at most 32768.
 bool IsSupportedDib(const BITMAPINFOHEADER& header);
+
+// One row of B,G,R pixels to 32-bit pixels 0xFFRRGGBB.
+void Bgr24RowToRgb32(const std::uint8_t* in, std::uint32_t* out, int width);
 
 // Converts scan lines of a DIB into rows of a Format_RGB32 image. Scan line s counts from the
 // bottom of a bottom-up DIB and from the top of a top-down one; scan lines [first, first + count)

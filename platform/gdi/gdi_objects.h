@@ -4,7 +4,6 @@
 
 #include <QFont>
 #include <QImage>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,7 +55,14 @@ void RegisterGdiObject(HGDIOBJ__* object);
 // Opens a painter on the context's target (the selected bitmap or the window's surface), runs
 // paint and ends the painter; a window is then told that its surface changed. FALSE for an unknown
 // context or one with nothing to draw on (the display context, a destroyed window).
-BOOL PaintOnDC(HDC dc, const std::function<void(QPainter&)>& paint);
+// Called for every picture drawn, so the painting step is passed by reference, not as a
+// std::function that would allocate for it.
+BOOL PaintOnDCWith(HDC dc, void (*paint)(QPainter&, const void*), const void* context);
+template <typename Paint>
+BOOL PaintOnDC(HDC dc, const Paint& paint) {
+  return PaintOnDCWith(
+      dc, [](QPainter& painter, const void* p) { (*static_cast<const Paint*>(p))(painter); }, &paint);
+}
 
 // The font of an object sized for a paint device (sizes depend on the device's resolution).
 QFont FontForDevice(const GdiFont& font, const QPaintDevice& device);

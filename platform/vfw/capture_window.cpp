@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gdi/dib.h"
 #include "platform/vfw/capture_driver.h"
 #include "platform/vfw/vfw.h"
 #include "platform/vfw/wake_fd.h"
@@ -64,11 +65,12 @@ void PostLoss(HWND hwnd);
 
 using Clock = std::chrono::steady_clock;
 
-QImage PictureFromDib(const BYTE* bits, const BITMAPINFOHEADER& h) {
-  const QImage::Format format = h.biBitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB555;
-  const QImage rowsBottomUp(bits, h.biWidth, h.biHeight,
-                            static_cast<qsizetype>(DibStride(h.biWidth, h.biBitCount)), format);
-  return rowsBottomUp.mirrored(false, true);
+// Converts a frame into the picture the preview paints, the picture kept from frame to frame so
+// that frames of one size allocate nothing.
+void PictureFromDib(const BYTE* bits, const BITMAPINFOHEADER& h, QImage& picture) {
+  if (picture.width() != h.biWidth || picture.height() != h.biHeight)
+    picture = QImage(h.biWidth, h.biHeight, QImage::Format_RGB32);
+  if (!picture.isNull()) DibToImageRows(h, bits, 0, h.biHeight, picture);
 }
 
 class CCaptureWindow : public CWnd {
@@ -344,8 +346,8 @@ class CCaptureWindow : public CWnd {
         break;
       }
       if (grabbed.result != CaptureSession::GrabResult::kFrame) continue;
-      if (showWanted_.load()) Hand(bits, format);
       if (mode == Mode::kStream) Deliver(hwnd, bits, std::max(Clock::duration::zero(), grabbed.captured - start));
+      if (showWanted_.load()) Hand(bits, format);
     }
     grabberId_.store(std::thread::id());
     const bool gone = gone_.load();
@@ -368,9 +370,14 @@ class CCaptureWindow : public CWnd {
     framesDelivered_.fetch_add(1);
   }
 
-  void Hand(const std::vector<BYTE>& bits, const BITMAPINFOHEADER& format) {
+  // Hands the frame to the preview by swapping buffers: the next frame is grabbed into the one the
+  // preview had, which a grab fills whole.
+  void Hand(std::vector<BYTE>& bits, const BITMAPINFOHEADER& format) {
     std::lock_guard<std::mutex> lock(slotMutex_);
-    slotBits_ = bits;
+    if (slotBits_.size() == bits.size())
+      slotBits_.swap(bits);
+    else
+      slotBits_ = bits;
     slotFormat_ = format;
     ++slotSequence_;
   }
@@ -382,7 +389,7 @@ class CCaptureWindow : public CWnd {
       std::lock_guard<std::mutex> lock(slotMutex_);
       if (slotSequence_ == paintedSequence_) return;
       paintedSequence_ = slotSequence_;
-      picture_ = PictureFromDib(slotBits_.data(), slotFormat_);
+      PictureFromDib(slotBits_.data(), slotFormat_, picture_);
     }
     PaintPicture();
     ++previewPictures_;

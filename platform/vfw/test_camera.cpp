@@ -34,24 +34,36 @@ int Triangle(std::uint32_t t, int span) {
   return p <= span ? p : 2 * span - p;
 }
 
+// Fills go row by row, one row of the colour made and then copied, since a frame is drawn on the
+// capture thread every frame period.
 class Canvas {
  public:
   Canvas(BYTE* bits, int width, int height) : bits_(bits), width_(width), height_(height) {}
   void Fill(int x0, int y0, int w, int h, Bgr c) {
+    const int xa = std::max(0, x0), ya = std::max(0, y0);
     const int x1 = std::min(width_, x0 + w), y1 = std::min(height_, y0 + h);
-    for (int y = std::max(0, y0); y < y1; ++y)
-      for (int x = std::max(0, x0); x < x1; ++x) Put(x, y, c);
+    if (xa >= x1 || ya >= y1) return;
+    for (int x = xa; x < x1; ++x) Put(x, ya, c);
+    CopyDown(xa, x1, ya, y1);
+  }
+  // Copies columns x0 to x1 - 1 of row y0 into rows y0 + 1 to y1 - 1.
+  void CopyDown(int x0, int x1, int y0, int y1) {
+    const BYTE* from = At(x0, y0);
+    for (int y = y0 + 1; y < y1; ++y) std::memcpy(At(x0, y), from, static_cast<std::size_t>(x1 - x0) * 3);
   }
   void Put(int x, int y, Bgr c) {
-    BYTE* p =
-        bits_ +
-        (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3;
+    BYTE* p = At(x, y);
     p[0] = c.b;
     p[1] = c.g;
     p[2] = c.r;
   }
 
  private:
+  BYTE* At(int x, int y) {
+    return bits_ +
+           (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3;
+  }
+
   BYTE* bits_;
   int width_, height_;
 };
@@ -61,9 +73,9 @@ class Canvas {
 void DrawTestCameraPicture(BYTE* bits, int width, int height, std::uint32_t frame) {
   Canvas canvas(bits, width, height);
   const int shift = static_cast<int>((frame * 4u) % static_cast<std::uint32_t>(width));
-  for (int x = 0; x < width; ++x) {
-    const Bgr bar = kBars[((x + shift) % width) * 8 / width];
-    canvas.Fill(x, 1, 1, height - 1, bar);
+  if (height > 1) {
+    for (int x = 0; x < width; ++x) canvas.Put(x, 1, kBars[((x + shift) % width) * 8 / width]);
+    canvas.CopyDown(0, width, 1, height);
   }
   // A dark band across the bottom sixth, so that a caption drawn there in a bright colour reads.
   const int band = height / 6;

@@ -115,6 +115,41 @@ TEST(DrawDib, DestinationAndSourceRectangles) {
   EXPECT_TRUE(DrawDibClose(hdd));
 }
 
+// Unstretched, a picture's rows go straight into the target: every pixel of the part inside the
+// target is the source's, for a bottom-up and a top-down picture, a destination hanging over
+// every edge and a source rectangle off the picture's corner; nothing else changes.
+TEST(DrawDib, UnstretchedDrawCopiesEveryPixelItCovers) {
+  constexpr int kW = 37, kH = 23;  // odd widths: rows padded to 4 bytes
+  const std::size_t stride = (kW * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> bits(stride * kH);
+  for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint8_t>(i * 7 + (i >> 5));
+  const struct { int xDst, yDst; } places[] = {{3, 4}, {-5, -6}, {20, 10}, {-30, 15}};
+  for (bool bottomUp : {true, false}) {
+    BITMAPINFOHEADER header = Header24(kW, bottomUp ? kH : -kH).bmiHeader;
+    for (const auto& at : places) {
+      SCOPED_TRACE(testing::Message() << bottomUp << " " << at.xDst << "," << at.yDst);
+      Canvas canvas(32, 24);
+      HDRAWDIB hdd = DrawDibOpen();
+      const int xSrc = 2, ySrc = 3, w = 30, h = 17;
+      ASSERT_TRUE(
+          DrawDibDraw(hdd, canvas.dc(), at.xDst, at.yDst, w, h, &header, bits.data(), xSrc, ySrc, w, h, 0));
+      canvas.Read();
+      for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x) {
+          const int sx = x - at.xDst, sy = y - at.yDst;  // in the source rectangle, top row first
+          Rgb want{0, 0, 0};
+          if (sx >= 0 && sx < w && sy >= 0 && sy < h) {
+            const int scan = bottomUp ? ySrc + h - 1 - sy : ySrc + sy;
+            const std::uint8_t* p = &bits[scan * stride + (xSrc + sx) * 3];
+            want = Rgb{p[2], p[1], p[0]};
+          }
+          ASSERT_EQ(canvas.At(x, y), want) << x << "," << y;
+        }
+      DrawDibClose(hdd);
+    }
+  }
+}
+
 TEST(DrawDib, RefusesWhatItCannotDraw) {
   Picture picture;
   Canvas canvas(32, 32);

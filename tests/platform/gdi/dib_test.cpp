@@ -39,6 +39,20 @@ void ClearPadding(std::vector<std::uint8_t>& bytes, int width, int height, WORD 
     for (size_t i = used; i < stride; ++i) bytes[y * stride + i] = 0;
 }
 
+// Every width from 1 up: the shuffled four-pixel steps, and the last pixels of a row, whose bytes
+// end where the row's memory may end, done one at a time; nothing written past the row.
+TEST(Dib, BgrRowTo32BitsAtEveryWidth) {
+  for (int width = 1; width <= 40; ++width) {
+    const std::vector<std::uint8_t> in = Noise(static_cast<size_t>(width) * 3, static_cast<unsigned>(width));
+    std::vector<std::uint32_t> out(static_cast<size_t>(width) + 1, 0x12345678u);
+    Bgr24RowToRgb32(in.data(), out.data(), width);
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(out[x], 0xFF000000u | (in[3 * x + 2] << 16) | (in[3 * x + 1] << 8) | in[3 * x])
+          << "width " << width << " x " << x;
+    ASSERT_EQ(out[width], 0x12345678u) << "width " << width;
+  }
+}
+
 TEST(Dib, RoundTripKeepsEveryByte) {
   struct Case {
     int width, height;

@@ -1,5 +1,7 @@
 #include <QImage>
 #include <QWidget>
+#include <cstdint>
+#include <vector>
 
 #include "tests/platform/vfw/vfw_test_support.h"
 
@@ -165,6 +167,40 @@ TEST_F(CaptureWindowTest, PreviewShowsThePictureStretchedWhenScaling) {
   vfwtest::WaitFor([] { return false; }, 60);
   EXPECT_EQ(Info().previewPictures, stopped);
 }
+
+// The camera's picture of some frame, as a preview of the given depth shows it: 16-bit frames keep
+// five bits of each channel, which the preview widens by repeating their top bits.
+bool ShowsAFrameOfTheCamera(const QImage& surface, int width, int height, int bitCount) {
+  std::vector<BYTE> bgr(static_cast<std::size_t>(width) * height * 3);
+  const auto shown = [&](BYTE v) { return bitCount == 24 ? v : static_cast<BYTE>((v & 0xF8) | (v >> 5)); };
+  for (std::uint32_t frame = 0; frame < 400; ++frame) {
+    DrawTestCameraPicture(bgr.data(), width, height, frame);
+    bool same = true;
+    for (int y = 0; y < height && same; ++y)
+      for (int x = 0; x < width && same; ++x) {
+        const BYTE* p = &bgr[(static_cast<std::size_t>(y) * width + x) * 3];
+        same = surface.pixel(x, y) == qRgb(shown(p[2]), shown(p[1]), shown(p[0]));
+      }
+    if (same) return true;
+  }
+  return false;
+}
+
+class UnscaledPreviewTest : public CaptureWindowTest {
+ protected:
+  void ShowsTheCamerasPicture(int bitCount) {
+    Connect(100, 80, bitCount, 20000);
+    capPreviewRate(hwnd_, 10);
+    capPreview(hwnd_, TRUE);
+    ASSERT_TRUE(capCaptureSequenceNoFile(hwnd_));  // the frames the stream takes are shown too
+    ASSERT_TRUE(vfwtest::WaitFor([&] { return Info().previewPictures >= 3 && rec_.count >= 3; }));
+    capCaptureAbort(hwnd_);
+    EXPECT_TRUE(ShowsAFrameOfTheCamera(CWnd::FromHandle(hwnd_)->Surface(), 100, 80, bitCount));
+  }
+};
+
+TEST_F(UnscaledPreviewTest, At24Bits) { ShowsTheCamerasPicture(24); }
+TEST_F(UnscaledPreviewTest, At16Bits) { ShowsTheCamerasPicture(16); }
 
 TEST_F(CaptureWindowTest, PreviewGoesOnWhileStreaming) {
   Connect(100, 80, 16, 20000);
