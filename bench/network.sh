@@ -16,8 +16,8 @@ export QUELVORA_CAPTURE=test QT_QPA_PLATFORM=offscreen
 "$host" --offscreen "$here/join.js" 20 | grep "^join:"
 
 port=17500
-for spec in "1 1" "1 0" "5 1" "5 0"; do
-  set -- $spec
+for setting in "1 1" "1 0" "5 1" "5 0"; do
+  set -- $setting
   port=$((port + 100))
   python3 "$here/../tests/netns/impair.py" "127.0.0.1:$((port + 7))" "127.0.0.1:$port" "$1" 0 0 \
     $((seconds + 4)) 0 "$2" > "$out/impair.log" 2>&1 &

@@ -123,7 +123,7 @@ std::string StringOr(const GValue* value, const char* fallback) {
   return text != nullptr ? text : fallback;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   SinkState& state = StateOf(object);
   GST_OBJECT_LOCK(object);
   switch (id) {
@@ -153,12 +153,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       state.sourceId = g_value_get_int64(value);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
   GST_OBJECT_UNLOCK(object);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   SinkState& state = StateOf(object);
   GST_OBJECT_LOCK(object);
   switch (id) {
@@ -196,7 +196,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_uint64(value, state.keyFramesRequested.load());
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
   GST_OBJECT_UNLOCK(object);
 }

@@ -94,7 +94,7 @@ G_DEFINE_TYPE(GstQuelvoraSrc, gst_quelvora_src, GST_TYPE_PUSH_SRC)
 
 namespace {
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   SrcState& state = StateOf(object);
   GST_OBJECT_LOCK(object);
   switch (id) {
@@ -121,12 +121,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       break;
     }
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
   GST_OBJECT_UNLOCK(object);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   SrcState& state = StateOf(object);
   switch (id) {
     case kPropAddress:
@@ -160,7 +160,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_uint64(value, state.stream.Requests());
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
 
