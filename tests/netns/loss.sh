@@ -105,8 +105,8 @@ wrong() {
 
 SUMMARY=()
 run=0
-for spec in "${RUNS[@]}"; do
-  set -- $spec
+for setting in "${RUNS[@]}"; do
+  set -- $setting
   level=$1 answered=$2 jitter=$3 repeat=$4
   run=$((run + 1))
   port=$((20000 + run * 100))
