@@ -1,5 +1,5 @@
-// The recording's AVI writer through the calls the recorder makes: a file opened, its stream and
-// format set, frames written at the positions the input gives, the file released; then the file is
+// The recording's AVI writer as the recorder uses it: a file set up and closed by the recorder's own
+// calls, frames written between at the positions the input gives; then the file is
 // read back and must hold exactly what was accepted.
 //
 // Input: [segment size][super index entries], then records of [position step, signed][length, 13
@@ -23,12 +23,13 @@
 
 #include "fuzz/seeds.h"
 #include "platform/avifile/avifile.h"
+#include "recording/avi_writer.h"
 #include "tests/platform/avifile/avi_probe.h"
 
 namespace {
 
-constexpr int kWidth = 16;
-constexpr int kHeight = 8;
+constexpr int kWidth = 176;
+constexpr int kHeight = 144;
 
 // What the file must hold, sample by sample.
 struct Expected {
@@ -127,7 +128,7 @@ void WriteSeeds(const std::string& dir) {
   std::string ops;
   const int steps[] = {0, 1, 1, 0, 1, 5, 1, -3, 1};
   for (int i = 0; i < 9; ++i) {
-    const int bytes = kWidth * kHeight * 3 * (1 + i % 3) + (i & 1);
+    const int bytes = 384 * (1 + i % 3) + (i & 1);
     ops += {static_cast<char>(steps[i]), static_cast<char>(bytes >> 8), static_cast<char>(bytes),
             static_cast<char>(i == 0 || i == 6)};
   }
@@ -149,23 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   PAVIFILE file = nullptr;
   PAVISTREAM stream = nullptr;
-  Check(AVIFileOpenA(&file, FilePath().c_str(), OF_WRITE | OF_CREATE, nullptr) == AVIERR_OK, "open");
-  AVISTREAMINFO info{};
-  info.fccType = streamtypeVIDEO;
-  info.fccHandler = mmioFOURCC('x', 'v', 'i', 'd');
-  info.dwScale = 1;
-  info.dwRate = 15;
-  info.dwSuggestedBufferSize = 10240;
-  info.rcFrame = RECT{0, 0, kWidth, kHeight};
-  Check(AVIFileCreateStreamA(file, &stream, &info) == AVIERR_OK, "create stream");
-  BITMAPINFOHEADER bih{};
-  bih.biSize = sizeof bih;
-  bih.biWidth = kWidth;
-  bih.biHeight = kHeight;
-  bih.biPlanes = 1;
-  bih.biBitCount = 24;
-  bih.biSizeImage = kWidth * kHeight * 3;
-  Check(AVIStreamSetFormat(stream, 0, &bih, sizeof bih) == AVIERR_OK, "set format");
+  Check(AVI_SetUpRecording(FilePath().c_str(), 30, kWidth, kHeight, kWidth, kHeight, &file, &stream) && stream,
+        "set up");
 
   std::vector<Expected> expected;
   bool started = false;
@@ -187,8 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expected.push_back({false, key, bytes, fill});
     ++end;
   }
-  AVIFileRelease(file);
-  AVIStreamRelease(stream);
+  AVI_CloseFile(&file, &stream);
   CheckFile(expected);
   std::remove(FilePath().c_str());
   return 0;

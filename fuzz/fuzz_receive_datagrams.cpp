@@ -12,7 +12,6 @@
 // QV_FUZZ_WRITE_SEEDS=dir writes seed inputs made from a real stream into dir and exits.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -21,6 +20,7 @@
 #include <sanitizer/asan_interface.h>
 
 #include "codec/frame_decoder.h"
+#include "fuzz/seeds.h"
 #include "codec/xvid21.h"
 #include "net/receive_datagram.h"
 #include "tests/support/test_stream.h"
@@ -116,7 +116,7 @@ Fixture& TheFixture() {
   return fixture;
 }
 
-void WriteSeeds(const char* dir) {
+void WriteSeeds(const std::string& dir) {
   const auto stream = test_stream::EncodeStream(176, 144, 6, 250000, 3);
   for (int variant = 0; variant < 4; ++variant) {
     std::vector<std::uint8_t> input = {static_cast<std::uint8_t>(variant == 3   ? 0x08
@@ -131,11 +131,7 @@ void WriteSeeds(const char* dir) {
         input.insert(input.end(), d.begin(), d.end());
       }
     }
-    const std::string path = std::string(dir) + "/seed" + std::to_string(variant);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) std::exit(1);
-    std::fwrite(input.data(), 1, input.size(), f);
-    std::fclose(f);
+    fuzz_seeds::Write(dir, "seed" + std::to_string(variant), std::string(input.begin(), input.end()));
   }
   // Three of the largest datagrams of one frame: more than a frame may hold.
   std::vector<std::uint8_t> big = {0};
@@ -146,17 +142,13 @@ void WriteSeeds(const char* dir) {
     big.insert(big.end(), {0, static_cast<std::uint8_t>(d.size() >> 8), static_cast<std::uint8_t>(d.size())});
     big.insert(big.end(), d.begin(), d.end());
   }
-  FILE* f = std::fopen((std::string(dir) + "/seed_large").c_str(), "wb");
-  if (f == nullptr) std::exit(1);
-  std::fwrite(big.data(), 1, big.size(), f);
-  std::fclose(f);
-  std::exit(0);
+  fuzz_seeds::Write(dir, "seed_large", std::string(big.begin(), big.end()));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* dir = std::getenv("QV_FUZZ_WRITE_SEEDS")) WriteSeeds(dir);
+  fuzz_seeds::WriteIfAsked(WriteSeeds);
   TheFixture();
   return 0;
 }
